@@ -1,0 +1,43 @@
+// Test seams of the posix platform layer. Only the host and the tests include this
+// header; the library never does. Every seam lives in libostrel_win32.so, so the
+// library, the host and the tests see one and the same state.
+#ifndef OSTREL_PLATFORM_POSIX_SEAMS_H
+#define OSTREL_PLATFORM_POSIX_SEAMS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/posix/win32_base.h"
+
+// Heap: make the n-th HeapAlloc or HeapReAlloc from now on fail (1 = the next
+// one; 0 cancels). Only that one call fails.
+void SeamFailNthAllocation(unsigned nth);
+// Number of heap blocks allocated and not yet freed.
+size_t SeamLiveHeapBlocks();
+
+// Any API of the layer: make its n-th call from now on (1 = the next one) fail with
+// `code`. What "fail" means is the API's own failure: a null or FALSE result with
+// the last error set to `code`, or `code` itself as the result where the API
+// returns a status (installer calls, RPC, registry). Several failures may be armed
+// at once, for different APIs or different n of one API.
+void SeamFailNthCall(const char* api, unsigned nth, uint32_t code);
+// Disarm every failure armed with SeamFailNthAllocation or SeamFailNthCall.
+void SeamClearFailures();
+// Used by the layer's APIs: counts a call of `api` and tells whether it must fail,
+// and with which code.
+bool SeamCallFails(const char* api, uint32_t* code);
+
+// Clock: GetSystemTime answers this time until SeamUseRealClock.
+void SeamFixSystemTime(const SYSTEMTIME& time);
+void SeamUseRealClock();
+
+// UUIDs: UuidCreate hands out these UUIDs in turn (then random ones again).
+void SeamQueueUuids(const std::vector<UUID>& uuids);
+
+// Registry: put a value (raw bytes, REG_SZ) under HKEY_LOCAL_MACHINE; the key is
+// created as needed. SeamRegistryClear removes everything.
+void SeamRegistrySetValue(const char16_t* key, const char16_t* name, const void* data, DWORD bytes);
+void SeamRegistryClear();
+
+#endif  // OSTREL_PLATFORM_POSIX_SEAMS_H

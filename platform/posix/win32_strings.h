@@ -1,0 +1,65 @@
+// posix substitutes: string lengths, the bounded ("safe") string functions and the
+// code page conversions, with the behaviour Windows gives them.
+//
+// Formats follow the Microsoft C runtime, not C99: in a wide format "%s" takes a
+// wide string and "%S" a narrow one; in a narrow format "%s" is narrow and "%S"
+// wide; "%wS"/"%ws"/"%ls" are always wide, "%hs" always narrow; "%c" is a character
+// of the format's own width, "%C" of the other; "h" with an integer conversion takes
+// a 16-bit value. A null string argument prints "(null)".
+#ifndef OSTREL_PLATFORM_POSIX_WIN32_STRINGS_H
+#define OSTREL_PLATFORM_POSIX_WIN32_STRINGS_H
+
+#include <cstdarg>
+
+#include "platform/posix/win32_base.h"
+
+#define STRSAFE_MAX_CCH 2147483647
+#define STRSAFE_E_INSUFFICIENT_BUFFER static_cast<HRESULT>(0x8007007A)
+#define STRSAFE_E_INVALID_PARAMETER static_cast<HRESULT>(0x80070057)
+#define STRSAFE_E_END_OF_FILE static_cast<HRESULT>(0x80070026)
+#define STRSAFE_IGNORE_NULLS 0x00000100
+#define STRSAFE_FILL_BEHIND_NULL 0x00000200
+#define STRSAFE_FILL_ON_FAILURE 0x00000400
+#define STRSAFE_NULL_ON_FAILURE 0x00000800
+#define STRSAFE_NO_TRUNCATION 0x00001000
+
+// Length in characters without the terminator; 0 for a null string.
+int lstrlenW(LPCWSTR text);
+int lstrlenA(LPCSTR text);
+
+HRESULT StringCchLengthW(LPCWSTR text, size_t cchMax, size_t* length);
+HRESULT StringCchLengthA(LPCSTR text, size_t cchMax, size_t* length);
+HRESULT StringCchCopyNExW(LPWSTR dest, size_t cchDest, LPCWSTR src, size_t cchToCopy,
+                          LPWSTR* destEnd, size_t* remaining, DWORD flags);
+HRESULT StringCchCatNExW(LPWSTR dest, size_t cchDest, LPCWSTR src, size_t cchToAppend,
+                         LPWSTR* destEnd, size_t* remaining, DWORD flags);
+HRESULT StringCchVPrintfW(LPWSTR dest, size_t cchDest, LPCWSTR format, va_list args);
+HRESULT StringCchPrintfW(LPWSTR dest, size_t cchDest, LPCWSTR format, ...);
+HRESULT StringCchCopyA(LPSTR dest, size_t cchDest, LPCSTR src);
+HRESULT StringCchCopyNA(LPSTR dest, size_t cchDest, LPCSTR src, size_t cchToCopy);
+HRESULT StringCchVPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, va_list args);
+HRESULT StringCchPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, ...);
+
+// The C runtime's bounded formatters with the Microsoft conversions: they write at
+// most `count` characters, add a terminator only when it fits, and return the
+// number of characters written, or -1 when the output did not fit in `count`.
+int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
+int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args);
+
+// ---------------------------------------------------------------- code pages
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_ERR_INVALID_CHARS 0x00000080
+
+// UTF-8 and UTF-16 as Windows converts them; CP_ACP is taken to be UTF-8 here.
+// Invalid input becomes U+FFFD unless the flags ask for an error
+// (ERROR_NO_UNICODE_TRANSLATION). A count of -1 takes the input up to and
+// including its terminator. A destination size of 0 asks for the size needed; one
+// that is too small fails with ERROR_INSUFFICIENT_BUFFER.
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceBytes, LPWSTR dest,
+                        int destChars);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceChars, LPSTR dest,
+                        int destBytes, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+
+#endif  // OSTREL_PLATFORM_POSIX_WIN32_STRINGS_H
