@@ -59,6 +59,7 @@ TEST_F(Progress, CancelledAnnouncementSendsNothingMoreAndIsAskedAgain) {
         EXPECT_EQ(1u, InstallerMessages(install).size());
         InstallerCloseSession(install);
     }
+    ASSERT_EQ(S_OK, ActionBegin(install_, "CATest"));
     EXPECT_EQ(S_OK, ReportProgress(5, 0));
     EXPECT_EQ((Records{{1, 1, 0}, {2, 5, 0}}), ProgressRecords());
 }
