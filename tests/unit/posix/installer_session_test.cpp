@@ -14,7 +14,7 @@
 
 namespace {
 
-class InstallerTest : public ::testing::Test {
+class InstallerSessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         SeamClearFailures();
@@ -49,7 +49,7 @@ class InstallerTest : public ::testing::Test {
 
 // ---------------------------------------------------------------- length protocol
 
-TEST_F(InstallerTest, GetPropertyWFollowsTheLengthProtocol) {
+TEST_F(InstallerSessionTest, GetPropertyWFollowsTheLengthProtocol) {
     InstallerSetProperty(install_, u"Dir", u"C:\\Program");  // 10 characters
 
     DWORD length = 0;
@@ -77,7 +77,7 @@ TEST_F(InstallerTest, GetPropertyWFollowsTheLengthProtocol) {
     EXPECT_EQ(std::u16string(exact), u"C:\\Program");
 }
 
-TEST_F(InstallerTest, UnsetPropertyReadsAsEmpty) {
+TEST_F(InstallerSessionTest, UnsetPropertyReadsAsEmpty) {
     char16_t buffer[4] = {u'x', u'x', u'x', u'x'};
     DWORD length = 4;
     EXPECT_EQ(MsiGetPropertyW(install_, u"Missing", buffer, &length), 0u);
@@ -95,7 +95,7 @@ TEST_F(InstallerTest, UnsetPropertyReadsAsEmpty) {
     EXPECT_EQ(length, 0u);
 }
 
-TEST_F(InstallerTest, GetPropertyRefusesBadArguments) {
+TEST_F(InstallerSessionTest, GetPropertyRefusesBadArguments) {
     char16_t buffer[4];
     DWORD length = 4;
     EXPECT_EQ(MsiGetPropertyW(install_ + 1000, u"A", buffer, &length), ERROR_INVALID_HANDLE);
@@ -106,7 +106,7 @@ TEST_F(InstallerTest, GetPropertyRefusesBadArguments) {
               ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(InstallerTest, GetPropertyACountsUtf8BytesAndNeverSplitsACharacter) {
+TEST_F(InstallerSessionTest, GetPropertyACountsUtf8BytesAndNeverSplitsACharacter) {
     InstallerSetProperty(install_, u"Name", u"a\u00e9\u20ac");  // 1 + 2 + 3 bytes
     DWORD length = 0;
     EXPECT_EQ(MsiGetPropertyA(install_, "Name", nullptr, &length), 0u);
@@ -123,7 +123,7 @@ TEST_F(InstallerTest, GetPropertyACountsUtf8BytesAndNeverSplitsACharacter) {
     EXPECT_STREQ(buffer, "a\xc3\xa9\xe2\x82\xac");
 }
 
-TEST_F(InstallerTest, ValueThatGrowsBetweenSizeQueryAndReadNeedsAThirdCall) {
+TEST_F(InstallerSessionTest, ValueThatGrowsBetweenSizeQueryAndReadNeedsAThirdCall) {
     InstallerSetProperty(install_, u"Grows", u"short");
     InstallerChangePropertyAfterRead(install_, u"Grows", 1, u"much longer now");
 
@@ -144,7 +144,7 @@ TEST_F(InstallerTest, ValueThatGrowsBetweenSizeQueryAndReadNeedsAThirdCall) {
     EXPECT_TRUE(InstallerChangedProperties(install_).empty()) << "not the action's change";
 }
 
-TEST_F(InstallerTest, PropertyChangeCountsReadsFromWhenItIsArmed) {
+TEST_F(InstallerSessionTest, PropertyChangeCountsReadsFromWhenItIsArmed) {
     InstallerSetProperty(install_, u"P", u"first");
     DWORD length = 0;
     MsiGetPropertyW(install_, u"P", nullptr, &length);
@@ -158,7 +158,7 @@ TEST_F(InstallerTest, PropertyChangeCountsReadsFromWhenItIsArmed) {
 
 // ---------------------------------------------------------------- setting properties
 
-TEST_F(InstallerTest, SetPropertyRecordsChangesInOrderOfFirstChange) {
+TEST_F(InstallerSessionTest, SetPropertyRecordsChangesInOrderOfFirstChange) {
     InstallerSetProperty(install_, u"Input", u"x");  // the package's own, not a change
     EXPECT_EQ(MsiSetPropertyW(install_, u"B", u"2"), 0u);
     EXPECT_EQ(MsiSetPropertyW(install_, u"A", u"1"), 0u);
@@ -172,14 +172,14 @@ TEST_F(InstallerTest, SetPropertyRecordsChangesInOrderOfFirstChange) {
     EXPECT_EQ(InstallerGetProperty(install_, u"Input"), u"");
 }
 
-TEST_F(InstallerTest, SetPropertyRefusesBadArguments) {
+TEST_F(InstallerSessionTest, SetPropertyRefusesBadArguments) {
     EXPECT_EQ(MsiSetPropertyW(install_ + 1000, u"A", u"1"), ERROR_INVALID_HANDLE);
     EXPECT_EQ(MsiSetPropertyW(install_, nullptr, u"1"), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(MsiSetPropertyW(install_, u"", u"1"), ERROR_INVALID_PARAMETER);
     EXPECT_TRUE(InstallerChangedProperties(install_).empty());
 }
 
-TEST_F(InstallerTest, PropertiesBelongToTheirSession) {
+TEST_F(InstallerSessionTest, PropertiesBelongToTheirSession) {
     const MSIHANDLE other = InstallerOpenSession();
     ASSERT_NE(other, install_);
     MsiSetPropertyW(other, u"Only", u"there");
@@ -191,7 +191,7 @@ TEST_F(InstallerTest, PropertiesBelongToTheirSession) {
 
 // ---------------------------------------------------------------- formatting
 
-TEST_F(InstallerTest, FormatReplacesPropertyReferences) {
+TEST_F(InstallerSessionTest, FormatReplacesPropertyReferences) {
     InstallerSetProperty(install_, u"INSTALLDIR", u"/opt/product");
     EXPECT_EQ(Format(u"[INSTALLDIR]/register.htm"), u"/opt/product/register.htm");
     EXPECT_EQ(Format(u"a[Unknown]b"), u"ab") << "an unset property expands to nothing";
@@ -199,7 +199,7 @@ TEST_F(InstallerTest, FormatReplacesPropertyReferences) {
     EXPECT_EQ(Format(u"[INSTALLDIR][INSTALLDIR]"), u"/opt/product/opt/product");
 }
 
-TEST_F(InstallerTest, FormatFieldReferencesEscapesAndLiterals) {
+TEST_F(InstallerSessionTest, FormatFieldReferencesEscapesAndLiterals) {
     EXPECT_EQ(Format(u"[1]-[2]"), u"one-42");
     EXPECT_EQ(Format(u"[3][99999999999]"), u"") << "fields the record does not have";
     EXPECT_EQ(Format(u"[\\[]x[\\]]"), u"[x]");
@@ -211,7 +211,7 @@ TEST_F(InstallerTest, FormatFieldReferencesEscapesAndLiterals) {
     EXPECT_EQ(Format(u"[Nested]"), u"[A]") << "values are not expanded again";
 }
 
-TEST_F(InstallerTest, FormatFollowsTheLengthProtocol) {
+TEST_F(InstallerSessionTest, FormatFollowsTheLengthProtocol) {
     InstallerSetProperty(install_, u"P", u"value");
     const MSIHANDLE record = MsiCreateRecord(1);
     ASSERT_EQ(MsiRecordSetStringW(record, 0, u"<[P]>"), 0u);
@@ -239,7 +239,7 @@ TEST_F(InstallerTest, FormatFollowsTheLengthProtocol) {
     MsiCloseHandle(record);
 }
 
-TEST_F(InstallerTest, FormatWithoutTemplateListsTheFields) {
+TEST_F(InstallerSessionTest, FormatWithoutTemplateListsTheFields) {
     const MSIHANDLE record = MsiCreateRecord(2);
     MsiRecordSetInteger(record, 1, 7);
     MsiRecordSetStringW(record, 2, u"x");
@@ -252,7 +252,7 @@ TEST_F(InstallerTest, FormatWithoutTemplateListsTheFields) {
 
 // ---------------------------------------------------------------- run modes
 
-TEST_F(InstallerTest, RunModesAreSetPerSession) {
+TEST_F(InstallerSessionTest, RunModesAreSetPerSession) {
     for (MSIRUNMODE mode : {MSIRUNMODE_SCHEDULED, MSIRUNMODE_ROLLBACK, MSIRUNMODE_COMMIT}) {
         EXPECT_FALSE(MsiGetMode(install_, mode));
     }
@@ -266,7 +266,7 @@ TEST_F(InstallerTest, RunModesAreSetPerSession) {
 
 // ---------------------------------------------------------------- records and handles
 
-TEST_F(InstallerTest, RecordFieldsRunFromZeroToTheFieldCount) {
+TEST_F(InstallerSessionTest, RecordFieldsRunFromZeroToTheFieldCount) {
     const MSIHANDLE record = MsiCreateRecord(3);
     ASSERT_NE(record, 0u);
     EXPECT_EQ(MsiRecordSetStringA(record, 0, "text"), 0u);
@@ -277,7 +277,7 @@ TEST_F(InstallerTest, RecordFieldsRunFromZeroToTheFieldCount) {
     EXPECT_EQ(MsiRecordSetInteger(record, 1, 1), static_cast<UINT>(ERROR_INVALID_HANDLE));
 }
 
-TEST_F(InstallerTest, HandlesAreCountedAndClosedOnce) {
+TEST_F(InstallerSessionTest, HandlesAreCountedAndClosedOnce) {
     const size_t before = InstallerOpenHandleCount();
     const MSIHANDLE record = MsiCreateRecord(1);
     const MSIHANDLE database = MsiGetActiveDatabase(install_);
@@ -302,7 +302,7 @@ TEST_F(InstallerTest, HandlesAreCountedAndClosedOnce) {
     install_ = InstallerOpenSession();
 }
 
-TEST_F(InstallerTest, ConcurrentCallersShareOneConsistentStore) {
+TEST_F(InstallerSessionTest, ConcurrentCallersShareOneConsistentStore) {
     const size_t before = InstallerOpenHandleCount();
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
@@ -329,7 +329,7 @@ TEST_F(InstallerTest, ConcurrentCallersShareOneConsistentStore) {
 
 // ---------------------------------------------------------------- messages and answers
 
-TEST_F(InstallerTest, AnswersAreScriptedPerTypeAndOrdinal) {
+TEST_F(InstallerSessionTest, AnswersAreScriptedPerTypeAndOrdinal) {
     InstallerScriptAnswer(install_, INSTALLMESSAGE_INFO, 2, IDCANCEL);
     InstallerSetDefaultAnswer(install_, INSTALLMESSAGE_PROGRESS, IDOK);
     InstallerScriptAnswer(install_, INSTALLMESSAGE_PROGRESS, 3, -1);
@@ -353,7 +353,7 @@ TEST_F(InstallerTest, AnswersAreScriptedPerTypeAndOrdinal) {
     MsiCloseHandle(record);
 }
 
-TEST_F(InstallerTest, MessageFlagsDoNotChangeItsKind) {
+TEST_F(InstallerSessionTest, MessageFlagsDoNotChangeItsKind) {
     InstallerScriptAnswer(install_, INSTALLMESSAGE_INFO, 1, IDYES);
     const MSIHANDLE record = MsiCreateRecord(0);
     const auto typeWithFlags = static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_INFO | 0x30);
@@ -361,7 +361,7 @@ TEST_F(InstallerTest, MessageFlagsDoNotChangeItsKind) {
     MsiCloseHandle(record);
 }
 
-TEST_F(InstallerTest, MessagesKeepASnapshotOfTheirFields) {
+TEST_F(InstallerSessionTest, MessagesKeepASnapshotOfTheirFields) {
     const MSIHANDLE record = MsiCreateRecord(3);
     MsiRecordSetInteger(record, 1, 2);
     MsiRecordSetInteger(record, 2, 3000);
@@ -379,7 +379,7 @@ TEST_F(InstallerTest, MessagesKeepASnapshotOfTheirFields) {
     MsiCloseHandle(record);
 }
 
-TEST_F(InstallerTest, ObserverSeesEachMessageWithItsAnswerAndMayCallIn) {
+TEST_F(InstallerSessionTest, ObserverSeesEachMessageWithItsAnswerAndMayCallIn) {
     InstallerScriptAnswer(install_, INSTALLMESSAGE_INFO, 1, IDABORT);
     std::vector<std::u16string> seen;
     std::vector<int> answers;
@@ -398,7 +398,7 @@ TEST_F(InstallerTest, ObserverSeesEachMessageWithItsAnswerAndMayCallIn) {
     MsiCloseHandle(record);
 }
 
-TEST_F(InstallerTest, MessageOnUnknownHandlesIsRefused) {
+TEST_F(InstallerSessionTest, MessageOnUnknownHandlesIsRefused) {
     const MSIHANDLE record = MsiCreateRecord(1);
     EXPECT_EQ(MsiProcessMessage(install_ + 1000, INSTALLMESSAGE_INFO, record), -1);
     EXPECT_EQ(MsiProcessMessage(install_, INSTALLMESSAGE_INFO, record + 1000), -1);
@@ -408,7 +408,7 @@ TEST_F(InstallerTest, MessageOnUnknownHandlesIsRefused) {
 
 // ---------------------------------------------------------------- failure seams
 
-TEST_F(InstallerTest, ArmedFailuresReachTheInstallerCalls) {
+TEST_F(InstallerSessionTest, ArmedFailuresReachTheInstallerCalls) {
     InstallerSetProperty(install_, u"P", u"value");
     SeamFailNthCall("MsiGetPropertyW", 2, 1627);
     DWORD length = 0;
