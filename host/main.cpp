@@ -18,16 +18,6 @@ namespace {
 constexpr int kExitHostFailure = 1;
 constexpr int kExitUsage = 2;
 
-// The exit status for an action's return value: 0 stays 0, anything else is taken
-// modulo 256 but never becomes 0.
-int ExitStatusFor(UINT returnValue) {
-    if (returnValue == 0) {
-        return 0;
-    }
-    const int status = static_cast<int>(returnValue % 256);
-    return status != 0 ? status : 255;
-}
-
 void Fail(const std::string& message) {
     std::fprintf(stderr, "ostrel-ca-run: %s\n", message.c_str());
 }

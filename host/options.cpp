@@ -113,6 +113,14 @@ const char* UsageText() {
     return kUsage;
 }
 
+int ExitStatusFor(unsigned returnValue) {
+    if (returnValue == 0) {
+        return 0;
+    }
+    const int status = static_cast<int>(returnValue % 256);
+    return status != 0 ? status : 255;
+}
+
 ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* options,
                           std::string* error) {
     bool optionsEnded = false;

@@ -38,4 +38,9 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* opt
 // The text printed by --help.
 const char* UsageText();
 
+// The exit status for an action's return value, as --help states it: 0 stays 0;
+// anything else is taken modulo 256 but never becomes 0, so a failure never
+// reads as success.
+int ExitStatusFor(unsigned returnValue);
+
 #endif  // OSTREL_HOST_OPTIONS_H

@@ -159,4 +159,13 @@ TEST(HostCommandLine, DoubleDashEndsOptions) {
     EXPECT_EQ(Parse({"--help", "--bogus"}, &options, &error), ParseOutcome::Help);
 }
 
+TEST(HostCommandLine, ExitStatusNeverTurnsAFailureIntoSuccess) {
+    EXPECT_EQ(ExitStatusFor(0), 0);
+    EXPECT_EQ(ExitStatusFor(1602), 66);
+    EXPECT_EQ(ExitStatusFor(1603), 67);
+    EXPECT_EQ(ExitStatusFor(512), 255);
+    EXPECT_EQ(ExitStatusFor(0x80000000u), 255);
+    EXPECT_EQ(ExitStatusFor(255), 255);
+}
+
 }  // namespace
