@@ -26,8 +26,8 @@ namespace {
 
 // Formatted output longer than this cannot be reported as an int count.
 constexpr size_t kMaxOutput = INT_MAX;
-// Floating-point precision beyond this is cut: msvcrt uses the same ceiling, and
-// it keeps the digits that snprintf has to produce bounded.
+// Floating-point precision beyond this is cut, which keeps the text built for one
+// number bounded (msvcrt has a ceiling of its own for the same reason).
 constexpr int kMaxFloatPrecision = 512;
 
 // Where the formatted characters go: the caller's buffer, or nowhere when only the

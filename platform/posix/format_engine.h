@@ -20,7 +20,9 @@
 //     ("%#p" with a 0X in front);
 //   - an unknown conversion character is printed as itself, consuming no argument.
 // "%n" is refused: the run fails. Wide text put into a narrow output is encoded as
-// UTF-8, narrow text put into a wide output is decoded from UTF-8.
+// UTF-8 (an unpaired surrogate as U+FFFD), narrow text put into a wide output is
+// decoded from UTF-8 (an ill-formed sequence, or a lone non-ASCII "%C" byte,
+// becomes U+FFFD).
 #ifndef OSTREL_PLATFORM_POSIX_FORMAT_ENGINE_H
 #define OSTREL_PLATFORM_POSIX_FORMAT_ENGINE_H
 
