@@ -242,6 +242,13 @@ void SeamBeforeNthFileCall(const char* api, unsigned nth, std::function<void()> 
     state.hooks.insert({api, Hook{already + nth, std::move(hook)}});
 }
 
+void SeamClearFileSeams() {
+    FileState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.hooks.clear();
+    state.writesUntilLimit = 0;
+}
+
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile) {
     (void)security;

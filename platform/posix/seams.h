@@ -50,6 +50,8 @@ void SeamLimitNthWrite(unsigned nth, DWORD bytes);
 // `api` ("CreateFileW", "ReadFile", "WriteFile", "GetFileSizeEx", ...), as when
 // another party acts on the file between two calls. Cleared once run.
 void SeamBeforeNthFileCall(const char* api, unsigned nth, std::function<void()> hook);
+// Files: disarms the hooks and the short write armed above.
+void SeamClearFileSeams();
 
 // COM: objects alive (created and not yet released to zero) and BSTRs allocated
 // and not yet freed, over the whole process.
