@@ -23,7 +23,7 @@ constexpr int kTempAttempts = 10;
 
 // Owner of a file handle: closed on every path unless released earlier.
 class ScopedFile {
-public:
+  public:
     explicit ScopedFile(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
     ~ScopedFile() { Close(); }
     ScopedFile(const ScopedFile&) = delete;
@@ -46,7 +46,7 @@ public:
         return CloseHandle(handle);
     }
 
-private:
+  private:
     HANDLE handle_;
 };
 
@@ -119,8 +119,8 @@ HRESULT ReadWholeFileEx(BYTE** buffer, DWORD* size, LPCWSTR path, DWORD maximum)
     const DWORD expected = static_cast<DWORD>(fileSize.QuadPart);
 
     const bool reused = *buffer != nullptr;
-    BYTE* block = static_cast<BYTE*>(reused ? MemReAlloc(*buffer, expected, TRUE)
-                                            : MemAlloc(expected, TRUE));
+    BYTE* block =
+        static_cast<BYTE*>(reused ? MemReAlloc(*buffer, expected, TRUE) : MemAlloc(expected, TRUE));
     if (block == nullptr) {
         return E_OUTOFMEMORY;  // the caller's block, if any, is untouched
     }
@@ -211,7 +211,8 @@ HRESULT FileWrite(LPCWSTR path, BYTE* const* buffer, const DWORD* size) {
         // A handle without delete sharing blocks the replace, so the target's own
         // handle goes first.
         target.Close();
-        if (!MoveFileExW(tempName.get(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (!MoveFileExW(tempName.get(), path,
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             hr = LastErrorStatus();
             LogFailure(hr, "Failed to replace file: %S", path);
         }

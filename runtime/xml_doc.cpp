@@ -21,7 +21,7 @@ CLSID XmlDocumentClass = {};
 // Owner of one COM reference, released at the end of the scope unless handed on.
 template <typename T>
 class ScopedCom {
-public:
+  public:
     ScopedCom() = default;
     ~ScopedCom() {
         if (pointer_ != nullptr) {
@@ -39,33 +39,33 @@ public:
         return pointer;
     }
 
-private:
+  private:
     T* pointer_ = nullptr;
 };
 
 // Owner of one BSTR, freed at the end of the scope.
 class ScopedBstr {
-public:
+  public:
     explicit ScopedBstr(LPCWSTR text) : text_(SysAllocString(text)) {}
     ~ScopedBstr() { SysFreeString(text_); }
     ScopedBstr(const ScopedBstr&) = delete;
     ScopedBstr& operator=(const ScopedBstr&) = delete;
     BSTR get() const { return text_; }
 
-private:
+  private:
     BSTR text_;
 };
 
 // Owner of one VARIANT, cleared at the end of the scope.
 class ScopedVariant {
-public:
+  public:
     ScopedVariant() { VariantInit(&value_); }
     ~ScopedVariant() { VariantClear(&value_); }
     ScopedVariant(const ScopedVariant&) = delete;
     ScopedVariant& operator=(const ScopedVariant&) = delete;
     VARIANT* get() { return &value_; }
 
-private:
+  private:
     VARIANT value_;
 };
 

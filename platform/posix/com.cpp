@@ -62,8 +62,10 @@ bool SameProgId(const std::u16string& left, LPCOLESTR right) {
         if (b == 0) {
             return false;
         }
-        if (a >= u'A' && a <= u'Z') a = static_cast<char16_t>(a - u'A' + u'a');
-        if (b >= u'A' && b <= u'Z') b = static_cast<char16_t>(b - u'A' + u'a');
+        if (a >= u'A' && a <= u'Z')
+            a = static_cast<char16_t>(a - u'A' + u'a');
+        if (b >= u'A' && b <= u'Z')
+            b = static_cast<char16_t>(b - u'A' + u'a');
         if (a != b) {
             return false;
         }
@@ -83,11 +85,19 @@ void SetRegistered(const char16_t* progId, bool registered) {
 
 }  // namespace
 
-void ComObjectCreated() { ++g_liveObjects; }
-void ComObjectDestroyed() { --g_liveObjects; }
+void ComObjectCreated() {
+    ++g_liveObjects;
+}
+void ComObjectDestroyed() {
+    --g_liveObjects;
+}
 
-size_t SeamLiveComObjects() { return g_liveObjects.load(); }
-long SeamComInitDepth() { return t_initDepth; }
+size_t SeamLiveComObjects() {
+    return g_liveObjects.load();
+}
+long SeamComInitDepth() {
+    return t_initDepth;
+}
 
 unsigned SeamProgIdLookups() {
     ComState& state = State();
@@ -95,8 +105,12 @@ unsigned SeamProgIdLookups() {
     return state.progIdLookups;
 }
 
-void SeamUnregisterProgId(const char16_t* progId) { SetRegistered(progId, false); }
-void SeamRegisterProgId(const char16_t* progId) { SetRegistered(progId, true); }
+void SeamUnregisterProgId(const char16_t* progId) {
+    SetRegistered(progId, false);
+}
+void SeamRegisterProgId(const char16_t* progId) {
+    SetRegistered(progId, true);
+}
 
 bool IsEqualGUID(REFGUID left, REFGUID right) {
     return left.Data1 == right.Data1 && left.Data2 == right.Data2 && left.Data3 == right.Data3 &&

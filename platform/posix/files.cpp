@@ -180,10 +180,14 @@ bool SharingAllows(const FileState& state, dev_t device, ino_t inode, DWORD acce
         if (other->device != device || other->inode != inode) {
             continue;
         }
-        if ((access & GENERIC_READ) && !(other->shareMode & FILE_SHARE_READ)) return false;
-        if ((access & GENERIC_WRITE) && !(other->shareMode & FILE_SHARE_WRITE)) return false;
-        if ((other->access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
-        if ((other->access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return false;
+        if ((access & GENERIC_READ) && !(other->shareMode & FILE_SHARE_READ))
+            return false;
+        if ((access & GENERIC_WRITE) && !(other->shareMode & FILE_SHARE_WRITE))
+            return false;
+        if ((other->access & GENERIC_READ) && !(share & FILE_SHARE_READ))
+            return false;
+        if ((other->access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE))
+            return false;
     }
     return true;
 }
@@ -297,7 +301,8 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     struct stat info {};
     if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         // A directory is not opened as a file without backup semantics.
-        const DWORD error = S_ISDIR(info.st_mode) ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno);
+        const DWORD error =
+            S_ISDIR(info.st_mode) ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno);
         close(fd);
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
@@ -523,10 +528,10 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags) {
                 return Fail(ERROR_ACCESS_DENIED);
             }
         }
-        const int result = (flags & MOVEFILE_REPLACE_EXISTING)
-                               ? rename(from.c_str(), to.c_str())
-                               : renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
-                                           RENAME_NOREPLACE);
+        const int result =
+            (flags & MOVEFILE_REPLACE_EXISTING)
+                ? rename(from.c_str(), to.c_str())
+                : renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
         if (result != 0) {
             const int error = errno;
             return Fail(error == EEXIST ? static_cast<DWORD>(ERROR_ALREADY_EXISTS)

@@ -21,12 +21,9 @@ uint32_t* PrefixOf(BSTR text) {
     return reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(text) - sizeof(uint32_t));
 }
 
-}  // namespace
-
-size_t SeamLiveBstrs() { return g_liveBstrs.load(); }
-
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
-    if (SeamCallFails("SysAllocStringLen", nullptr) || length > kMaxBstrLength) {
+// A new BSTR of `length` units copied from `text` (zeros for null).
+BSTR Allocate(const OLECHAR* text, UINT length) {
+    if (length > kMaxBstrLength) {
         return nullptr;
     }
     const size_t bytes = sizeof(uint32_t) + (static_cast<size_t>(length) + 1) * sizeof(OLECHAR);
@@ -47,6 +44,19 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
     return result;
 }
 
+}  // namespace
+
+size_t SeamLiveBstrs() {
+    return g_liveBstrs.load();
+}
+
+BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
+    if (SeamCallFails("SysAllocStringLen", nullptr)) {
+        return nullptr;
+    }
+    return Allocate(text, length);
+}
+
 BSTR SysAllocString(const OLECHAR* text) {
     if (text == nullptr) {
         return nullptr;
@@ -61,7 +71,7 @@ BSTR SysAllocString(const OLECHAR* text) {
     if (length > kMaxBstrLength) {
         return nullptr;
     }
-    return SysAllocStringLen(text, static_cast<UINT>(length));
+    return Allocate(text, static_cast<UINT>(length));
 }
 
 UINT SysStringLen(BSTR text) {

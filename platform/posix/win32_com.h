@@ -36,7 +36,7 @@ struct IUnknown {
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
     virtual ULONG STDMETHODCALLTYPE Release() = 0;
 
-protected:
+  protected:
     ~IUnknown() = default;  // objects are destroyed by Release only
 };
 
@@ -122,12 +122,12 @@ struct IXMLDOMNode : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE selectSingleNode(BSTR queryString,
                                                        IXMLDOMNode** resultNode) = 0;
 
-protected:
+  protected:
     ~IXMLDOMNode() = default;
 };
 
 struct IXMLDOMElement : public IXMLDOMNode {
-protected:
+  protected:
     ~IXMLDOMElement() = default;
 };
 
@@ -135,7 +135,7 @@ struct IXMLDOMNamedNodeMap : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE getNamedItem(BSTR name, IXMLDOMNode** namedItem) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_length(LONG* length) = 0;
 
-protected:
+  protected:
     ~IXMLDOMNamedNodeMap() = default;
 };
 
@@ -145,7 +145,7 @@ struct IXMLDOMDocument : public IXMLDOMNode {
     virtual HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL isAsync) = 0;
     virtual HRESULT STDMETHODCALLTYPE load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) = 0;
 
-protected:
+  protected:
     ~IXMLDOMDocument() = default;
 };
 

@@ -34,7 +34,7 @@ struct DomNodeSource {
     virtual XmlTreeRef Tree() const = 0;
     virtual xmlNodePtr Node() const = 0;
 
-protected:
+  protected:
     ~DomNodeSource() = default;
 };
 extern const IID IID_DomNodeSource;
@@ -62,7 +62,7 @@ IXMLDOMNamedNodeMap* WrapDomAttributes(const XmlTreeRef& tree, xmlNodePtr node);
 
 // Reference counting shared by the classes.
 class ComRefCount {
-public:
+  public:
     ComRefCount() { ComObjectCreated(); }
     ~ComRefCount() { ComObjectDestroyed(); }
     ComRefCount(const ComRefCount&) = delete;
@@ -70,7 +70,7 @@ public:
     ULONG Add() { return ++count_; }
     ULONG Drop() { return --count_; }
 
-private:
+  private:
     std::atomic<ULONG> count_{1};
 };
 

@@ -8,7 +8,7 @@
 namespace {
 
 class DomAttributeMap final : public IXMLDOMNamedNodeMap {
-public:
+  public:
     DomAttributeMap(XmlTreeRef tree, xmlNodePtr element)
         : tree_(std::move(tree)), element_(element) {}
 
@@ -77,7 +77,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     ~DomAttributeMap() = default;
 
     ComRefCount refs_;

@@ -85,7 +85,7 @@ xmlDocPtr Parse(const std::string& bytes) {
 }
 
 class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
-public:
+  public:
     explicit DomDocument(XmlTreeRef tree) : tree_(std::move(tree)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
@@ -113,7 +113,9 @@ public:
         return left;
     }
 
-    HRESULT STDMETHODCALLTYPE get_nodeName(BSTR* name) override { return DomNodeName(Node(), name); }
+    HRESULT STDMETHODCALLTYPE get_nodeName(BSTR* name) override {
+        return DomNodeName(Node(), name);
+    }
     HRESULT STDMETHODCALLTYPE get_nodeValue(VARIANT* value) override {
         return DomNodeValue(Node(), value);
     }
@@ -123,7 +125,8 @@ public:
     HRESULT STDMETHODCALLTYPE get_attributes(IXMLDOMNamedNodeMap** map) override {
         return DomNodeAttributes(tree_, Node(), map);
     }
-    HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode* newChild, IXMLDOMNode** outNewChild) override {
+    HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode* newChild,
+                                          IXMLDOMNode** outNewChild) override {
         return DomNodeAppendChild(tree_, Node(), newChild, outNewChild);
     }
     HRESULT STDMETHODCALLTYPE selectSingleNode(BSTR query, IXMLDOMNode** result) override {
@@ -143,7 +146,8 @@ public:
         if (node == nullptr) {
             return E_OUTOFMEMORY;
         }
-        const HRESULT hr = node->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element));
+        const HRESULT hr =
+            node->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element));
         node->Release();
         return hr;
     }
@@ -230,7 +234,7 @@ public:
     XmlTreeRef Tree() const override { return tree_; }
     xmlNodePtr Node() const override { return reinterpret_cast<xmlNodePtr>(tree_->doc); }
 
-private:
+  private:
     ~DomDocument() = default;
 
     ComRefCount refs_;

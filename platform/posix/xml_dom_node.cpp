@@ -41,7 +41,7 @@ std::string QualifiedName(xmlNodePtr node) {
 }
 
 class DomNode final : public IXMLDOMElement, public DomNodeSource {
-public:
+  public:
     DomNode(XmlTreeRef tree, xmlNodePtr node) : tree_(std::move(tree)), node_(node) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
@@ -79,7 +79,8 @@ public:
     HRESULT STDMETHODCALLTYPE get_attributes(IXMLDOMNamedNodeMap** map) override {
         return DomNodeAttributes(tree_, node_, map);
     }
-    HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode* newChild, IXMLDOMNode** outNewChild) override {
+    HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode* newChild,
+                                          IXMLDOMNode** outNewChild) override {
         return DomNodeAppendChild(tree_, node_, newChild, outNewChild);
     }
     HRESULT STDMETHODCALLTYPE selectSingleNode(BSTR query, IXMLDOMNode** result) override {
@@ -89,7 +90,7 @@ public:
     XmlTreeRef Tree() const override { return tree_; }
     xmlNodePtr Node() const override { return node_; }
 
-private:
+  private:
     ~DomNode() = default;
 
     ComRefCount refs_;
@@ -214,16 +215,36 @@ HRESULT DomNodeType(xmlNodePtr node, DOMNodeType* type) {
         return E_INVALIDARG;
     }
     switch (node->type) {
-        case XML_ELEMENT_NODE: *type = NODE_ELEMENT; break;
-        case XML_ATTRIBUTE_NODE: *type = NODE_ATTRIBUTE; break;
-        case XML_TEXT_NODE: *type = NODE_TEXT; break;
-        case XML_CDATA_SECTION_NODE: *type = NODE_CDATA_SECTION; break;
-        case XML_ENTITY_REF_NODE: *type = NODE_ENTITY_REFERENCE; break;
-        case XML_PI_NODE: *type = NODE_PROCESSING_INSTRUCTION; break;
-        case XML_COMMENT_NODE: *type = NODE_COMMENT; break;
-        case XML_DOCUMENT_NODE: *type = NODE_DOCUMENT; break;
-        case XML_DTD_NODE: *type = NODE_DOCUMENT_TYPE; break;
-        default: *type = NODE_INVALID; break;
+        case XML_ELEMENT_NODE:
+            *type = NODE_ELEMENT;
+            break;
+        case XML_ATTRIBUTE_NODE:
+            *type = NODE_ATTRIBUTE;
+            break;
+        case XML_TEXT_NODE:
+            *type = NODE_TEXT;
+            break;
+        case XML_CDATA_SECTION_NODE:
+            *type = NODE_CDATA_SECTION;
+            break;
+        case XML_ENTITY_REF_NODE:
+            *type = NODE_ENTITY_REFERENCE;
+            break;
+        case XML_PI_NODE:
+            *type = NODE_PROCESSING_INSTRUCTION;
+            break;
+        case XML_COMMENT_NODE:
+            *type = NODE_COMMENT;
+            break;
+        case XML_DOCUMENT_NODE:
+            *type = NODE_DOCUMENT;
+            break;
+        case XML_DTD_NODE:
+            *type = NODE_DOCUMENT_TYPE;
+            break;
+        default:
+            *type = NODE_INVALID;
+            break;
     }
     return S_OK;
 }

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 class FileIo : public InstallerTest {
-protected:
+  protected:
     void SetUp() override {
         InstallerTest::SetUp();
         char pattern[] = "/tmp/ostrel-file-io-XXXXXX";
@@ -59,8 +59,8 @@ protected:
     }
 
     HRESULT Write(const char* name, const std::string& bytes) {
-        BYTE* buffer = bytes.empty() ? nullptr
-                                     : reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()));
+        BYTE* buffer =
+            bytes.empty() ? nullptr : reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()));
         DWORD size = static_cast<DWORD>(bytes.size());
         BYTE* const before = buffer;
         const HRESULT hr = FileWrite(WidePath(name).c_str(), &buffer, &size);
@@ -89,13 +89,17 @@ TEST_F(FileIo, EmptyFileGivesANonNullBlockOfNoBytes) {
 }
 
 TEST_F(FileIo, TenByteFileFillsABlockOfExactlyTenBytes) {
-    Put("ten", std::string("0123\0" "56789", 10));
+    Put("ten", std::string("0123\0"
+                           "56789",
+                           10));
     BYTE* buffer = nullptr;
     DWORD size = 0;
     ASSERT_EQ(S_OK, ReadWholeFile(&buffer, &size, WidePath("ten").c_str()));
     EXPECT_EQ(10u, size);
     EXPECT_EQ(10u, MemSize(buffer));  // no terminator added
-    EXPECT_EQ(std::string("0123\0" "56789", 10),
+    EXPECT_EQ(std::string("0123\0"
+                          "56789",
+                          10),
               std::string(reinterpret_cast<char*>(buffer), size));
     MemFree(buffer);
 }
@@ -171,9 +175,8 @@ TEST_F(FileIo, FileThatShrinksWhileReadGivesUnexpectedAndFreesTheBlock) {
 TEST_F(FileIo, FileThatGrowsWhileReadGivesTheSizeFirstSeen) {
     Put("page", "0123456789");
     const std::string path = PathOf("page");
-    SeamBeforeNthFileCall("ReadFile", 2, [path] {
-        std::ofstream(path, std::ios::binary | std::ios::app) << "more";
-    });
+    SeamBeforeNthFileCall(
+        "ReadFile", 2, [path] { std::ofstream(path, std::ios::binary | std::ios::app) << "more"; });
     BYTE* buffer = nullptr;
     DWORD size = 0;
     ASSERT_EQ(S_OK, ReadWholeFile(&buffer, &size, WidePath("page").c_str()));
@@ -189,10 +192,10 @@ TEST_F(FileIo, FailuresOfEachStepAreFoldedAndFreeEverything) {
         uint32_t code;
         HRESULT expected;
     };
-    for (const Case& c : {Case{"CreateFileW", 5, static_cast<HRESULT>(0x80070005)},
-                          Case{"GetFileSizeEx", 6, static_cast<HRESULT>(0x80070006)},
-                          Case{"ReadFile", 30, static_cast<HRESULT>(0x8007001E)},
-                          Case{"ReadFile", 0, E_FAIL}}) {
+    for (const Case& c :
+         {Case{"CreateFileW", 5, static_cast<HRESULT>(0x80070005)},
+          Case{"GetFileSizeEx", 6, static_cast<HRESULT>(0x80070006)},
+          Case{"ReadFile", 30, static_cast<HRESULT>(0x8007001E)}, Case{"ReadFile", 0, E_FAIL}}) {
         SCOPED_TRACE(c.api);
         const size_t blocks = SeamLiveHeapBlocks();
         SeamFailNthCall(c.api, 1, c.code);
@@ -266,9 +269,9 @@ TEST_F(FileIo, WriteReplacesTheWholeContents) {
 
 TEST_F(FileIo, WriteFailsWhileTheTargetIsOpenElsewhere) {
     Put("register.htm", "old");
-    const HANDLE reader = CreateFileW(WidePath("register.htm").c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr);
+    const HANDLE reader =
+        CreateFileW(WidePath("register.htm").c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, reader);
     EXPECT_EQ(static_cast<HRESULT>(0x80070020), Write("register.htm", "new"));
     CloseHandle(reader);
