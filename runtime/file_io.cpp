@@ -21,7 +21,7 @@ constexpr WCHAR kTempSuffix[] = WSTR(".new~0");
 constexpr DWORD kTempSuffixLength = sizeof(kTempSuffix) / sizeof(kTempSuffix[0]) - 1;
 constexpr int kTempAttempts = 10;
 
-// Owner of a file handle: closed on every path unless released earlier.
+// Owner of a file handle: closed at the end of the scope unless closed earlier.
 class ScopedFile {
   public:
     explicit ScopedFile(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
@@ -31,10 +31,6 @@ class ScopedFile {
 
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
     HANDLE get() const { return handle_; }
-    void Reset(HANDLE handle) {
-        Close();
-        handle_ = handle;
-    }
     // Closes the handle now; FALSE with the last error when the system reports a
     // failure (the handle is gone either way).
     BOOL Close() {
@@ -71,9 +67,9 @@ LPWSTR TempNameFor(LPCWSTR path) {
     return name;  // terminated by the zero fill
 }
 
-// Creates a new file named after `path` with the temporary suffix, trying the next
-// digit while a name is taken. On success *name is that path; on failure the last
-// error is the create's.
+// Creates the new file `name` (a TempNameFor result), raising its last digit while
+// a name is taken. On success `name` holds the name used; on failure the last error
+// is that of the last create.
 HANDLE CreateTempBeside(LPWSTR name) {
     const int length = lstrlenW(name);
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
@@ -193,9 +189,12 @@ HRESULT FileWrite(LPCWSTR path, BYTE* const* buffer, const DWORD* size) {
         return hr;
     }
 
+    // An empty buffer may be a null one; the write call still gets an address.
+    static const BYTE kNothing = 0;
+    const BYTE* const bytes = *buffer != nullptr ? *buffer : &kNothing;
     HRESULT hr = S_OK;
     DWORD written = 0;
-    if (!WriteFile(temp.get(), *buffer, *size, &written, nullptr)) {
+    if (!WriteFile(temp.get(), bytes, *size, &written, nullptr)) {
         hr = LastErrorStatus();
         LogFailure(hr, "Failed to write %d bytes to file.", *size);
     } else if (written != *size) {

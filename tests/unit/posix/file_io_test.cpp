@@ -323,6 +323,25 @@ TEST_F(FileIo, AShortWriteIsAFailureAndLeavesTheTargetAsItWas) {
     EXPECT_EQ(Lines{Prefixed("Error 0x8007001d: Failed to write 11 bytes to file.")}, InfoLines());
 }
 
+TEST_F(FileIo, NoRoomForATemporaryFileFailsAndLeavesTheTargetAsItWas) {
+    Put("register.htm", "old");
+    SeamFailNthAllocation(1);
+    EXPECT_EQ(E_OUTOFMEMORY, Write("register.htm", "new"));
+    std::string taken = "register.htm.new~0";
+    for (char digit = '0'; digit <= '9'; ++digit) {
+        taken.back() = digit;
+        Put(taken.c_str(), "taken");
+    }
+    EXPECT_EQ(static_cast<HRESULT>(0x80070050), Write("register.htm", "new"));
+    EXPECT_EQ("old", Contents("register.htm"));
+    EXPECT_EQ(11u, Names().size());
+    EXPECT_EQ((Lines{Prefixed("Error 0x8007000e: Failed to create temporary file for: " +
+                              PathOf("register.htm")),
+                     Prefixed("Error 0x80070050: Failed to create temporary file: " +
+                              PathOf("register.htm.new~9"))}),
+              InfoLines());
+}
+
 TEST_F(FileIo, ATemporaryNameInUseIsSkipped) {
     Put("register.htm", "old");
     Put("register.htm.new~0", "someone else's");
