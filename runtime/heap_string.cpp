@@ -6,6 +6,8 @@
 // characters and doubles; no operation ever shrinks a block.
 #include "runtime/heap_string.h"
 
+#include <cstdint>
+
 #include "runtime/status.h"
 
 namespace {
@@ -23,6 +25,25 @@ size_t BoundedLength(LPCWSTR text, DWORD capacity) {
         return 0;
     }
     return length;
+}
+
+// When `source` points into the block of `text` (capacity characters), gives its
+// offset there and limits *count to the characters it holds before its terminator
+// within the block. A string's own text is then read only from its block: a growth
+// that moves the block would otherwise leave `source` pointing at the freed one.
+bool SourceInBlock(LPCWSTR text, DWORD capacity, LPCWSTR source, size_t* offset, size_t* count) {
+    const uintptr_t start = reinterpret_cast<uintptr_t>(text);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(source);
+    if (text == nullptr || source == nullptr || at < start ||
+        at >= start + static_cast<uintptr_t>(capacity) * sizeof(WCHAR)) {
+        return false;
+    }
+    *offset = (at - start) / sizeof(WCHAR);
+    const size_t held = BoundedLength(source, static_cast<DWORD>(capacity - *offset));
+    if (*count == 0 || *count > held) {
+        *count = held;
+    }
+    return true;
 }
 
 // Saturates a character count computed in 64 bits into the range BufResize checks,
@@ -94,7 +115,15 @@ HRESULT WStrCopy(LPWSTR* text, LPCWSTR source, DWORD count) {
         }
         capacity = CapacityOfSize(size);
     }
-    const DWORD toCopy = (count != 0) ? count : static_cast<DWORD>(lstrlenW(source));
+    DWORD toCopy = count;
+    size_t offset = 0;
+    size_t held = count;
+    if (SourceInBlock(*text, capacity, source, &offset, &held)) {
+        // Its own text always fits the block it already lives in: no growth, no move.
+        toCopy = static_cast<DWORD>(held);
+    } else if (count == 0) {
+        toCopy = static_cast<DWORD>(lstrlenW(source));
+    }
     const unsigned long long needed = static_cast<unsigned long long>(toCopy) + 1;
     if (capacity < needed) {
         const HRESULT hr = BufResize(text, ClampCount(needed), sizeof(WCHAR));
@@ -121,8 +150,10 @@ HRESULT WStrAppend(LPWSTR* text, LPCWSTR source, DWORD count) {
         length = BoundedLength(*text, capacity);
     }
     size_t toAppend = count;
-    if (count == 0 && (source == nullptr || FAILED(StringCchLengthW(source, STRSAFE_MAX_CCH,
-                                                                    &toAppend)))) {
+    size_t offset = 0;
+    const bool ownText = SourceInBlock(*text, capacity, source, &offset, &toAppend);
+    if (!ownText && count == 0 &&
+        (source == nullptr || FAILED(StringCchLengthW(source, STRSAFE_MAX_CCH, &toAppend)))) {
         toAppend = 0;
     }
     const unsigned long long needed = static_cast<unsigned long long>(length) + toAppend + 1;
@@ -133,6 +164,9 @@ HRESULT WStrAppend(LPWSTR* text, LPCWSTR source, DWORD count) {
             return hr;
         }
         capacity = static_cast<DWORD>(reserve);
+        if (ownText) {
+            source = *text + offset;  // the grown block kept the text, maybe elsewhere
+        }
     }
     if (*text == nullptr) {
         return E_UNEXPECTED;

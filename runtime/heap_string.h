@@ -47,10 +47,13 @@ HRESULT WStrCapacity(LPCWSTR text, DWORD* capacity);
 HRESULT StrFree(LPVOID text);
 
 // Replaces the text with the first `count` characters of `source` (all of it when
-// count is 0; a null source is empty). Grows to exactly count + 1 when short.
+// count is 0; a null source is empty). Grows to exactly count + 1 when short. A
+// source inside the string's own block (cutting it to its first characters) is
+// taken only up to its terminator there, so the block is then never moved.
 HRESULT WStrCopy(LPWSTR* text, LPCWSTR source, DWORD count);
 // Appends the first `count` characters of `source` (all of it when count is 0).
-// Grows to twice what the result needs when short.
+// Grows to twice what the result needs when short; a source inside the string's
+// own block is read from the grown block.
 HRESULT WStrAppend(LPWSTR* text, LPCWSTR source, DWORD count);
 // Replaces the text with the formatted output (Microsoft wide format language).
 // Starts at 256 characters for a null variable and doubles until the output fits.

@@ -148,6 +148,32 @@ TEST(HeapStringCopy, CopyOfItsOwnFirstCharactersKeepsTheBlock) {
     StrFree(text);
 }
 
+TEST(HeapStringCopy, OwnTextWithACountBeyondItIsReadFromTheBlockItLivesIn) {
+    struct Case {
+        size_t offset;  // where in the string the source starts
+        DWORD count;
+        const WCHAR* expected;
+    };
+    const Case cases[] = {
+        {0, 10, WSTR("abc")},  // more than the text holds
+        {0, 0, WSTR("abc")},
+        {1, 50, WSTR("bc")},
+        {3, 7, WSTR("")},  // the terminator itself
+    };
+    for (const Case& c : cases) {
+        LPWSTR text = nullptr;
+        ASSERT_EQ(S_OK, WStrCopy(&text, WSTR("abc"), 0));  // capacity 4
+        LPWSTR const block = text;
+        ASSERT_EQ(S_OK, WStrCopy(&text, text + c.offset, c.count));
+        // The text never outgrows its own block, so the block stays where it is.
+        EXPECT_EQ(block, text) << c.offset << " " << c.count;
+        EXPECT_EQ(4u, Capacity(text));
+        EXPECT_EQ(WString(c.expected), text) << c.offset << " " << c.count;
+        EXPECT_TRUE(ZeroBehind(text, static_cast<DWORD>(WString(c.expected).size())));
+        StrFree(text);
+    }
+}
+
 TEST(HeapStringCopy, CountsThatCannotBeAllocatedLeaveTheString) {
     LPWSTR text = nullptr;
     ASSERT_EQ(S_OK, WStrCopy(&text, WSTR("keep"), 0));
@@ -187,6 +213,28 @@ TEST(HeapStringAppend, TakesACountOfTheSourceAndAcceptsANullSource) {
     ASSERT_NE(nullptr, empty);
     EXPECT_EQ(WString(), empty);
     StrFree(empty);
+}
+
+TEST(HeapStringAppend, OwnTextIsReadFromTheGrownBlock) {
+    struct Case {
+        size_t offset;
+        DWORD count;
+        const WCHAR* expected;
+    };
+    const Case cases[] = {
+        {0, 0, WSTR("abcabc")},
+        {1, 0, WSTR("abcbc")},
+        {0, 2, WSTR("abcab")},
+        {0, 40, WSTR("abcabc")},  // a count beyond the text stops at its terminator
+    };
+    for (const Case& c : cases) {
+        LPWSTR text = nullptr;
+        ASSERT_EQ(S_OK, WStrCopy(&text, WSTR("abc"), 0));  // capacity 4: every case grows
+        ASSERT_EQ(S_OK, WStrAppend(&text, text + c.offset, c.count));
+        EXPECT_EQ(WString(c.expected), text) << c.offset << " " << c.count;
+        EXPECT_TRUE(ZeroBehind(text, static_cast<DWORD>(WString(c.expected).size())));
+        StrFree(text);
+    }
 }
 
 TEST(HeapStringAppend, SumsBeyondTheLimitAreRefusedWithoutWrapping) {

@@ -36,6 +36,15 @@ TEST_F(ContextLog, NameOf32CharactersFailsWithALineUnderTheCutName) {
     EXPECT_EQ(1603u, ActionEnd(1603));
 }
 
+TEST_F(ContextLog, CancelOfTheNameFailureLineOutlivesTheFailedBegin) {
+    InstallerScriptAnswer(install_, INSTALLMESSAGE_INFO, 1, IDCANCEL);
+    EXPECT_EQ(static_cast<HRESULT>(0x8007007A),
+              ActionBegin(install_, std::string(32, 'n').c_str()));
+    EXPECT_EQ(1u, InfoLines().size());
+    // The export ends with 1603 for the failed start; the user's cancel takes over.
+    EXPECT_EQ(1602u, ActionEnd(1603));
+}
+
 TEST_F(ContextLog, TraceAndUnknownLevelsSendNothingAndLeaveVerboseUndecided) {
     ASSERT_EQ(S_OK, ActionBegin(install_, "CATest"));
     for (int level : {0, -1, 3, 100}) {

@@ -135,6 +135,46 @@ TEST_F(Properties, GetFailuresAreLoggedPerStep) {
     }
 }
 
+TEST_F(Properties, FailuresWithAnExistingStringNameTheirStep) {
+    struct Case {
+        bool formatText;      // FormatText of "[Name]", else PropertyGet of "Name"
+        bool sizeUnreadable;  // the string's block size cannot be read; else its growth fails
+        HRESULT expected;
+        const char* line;
+    };
+    const Case cases[] = {
+        {false, true, E_FAIL,
+         "CATest:  Error 0x80004005: Failed to get previous size of property data string."},
+        {true, true, E_FAIL,
+         "CATest:  Error 0x80004005: Failed to get previous size of property data string"},
+        {false, false, E_OUTOFMEMORY,
+         "CATest:  Error 0x8007000e: Failed to allocate string for Property 'Name'"},
+        {true, false, E_OUTOFMEMORY,
+         "CATest:  Error 0x8007000e: Failed to allocate string for formatted string: '[Name]'"},
+    };
+    SetProperty("Name", "a value longer than the string");
+    size_t linesBefore = 0;
+    for (const Case& c : cases) {
+        LPWSTR value = nullptr;
+        ASSERT_EQ(S_OK, BufResize(&value, 2, sizeof(WCHAR)));
+        LPWSTR const block = value;
+        if (c.sizeUnreadable) {
+            SeamFailNthCall("HeapSize", 1, ERROR_INVALID_HANDLE);
+        } else {
+            SeamFailNthAllocation(1);  // the growth after the installer asked for more room
+        }
+        const HRESULT hr =
+            c.formatText ? FormatText(WSTR("[Name]"), &value) : PropertyGet(WSTR("Name"), &value);
+        SeamClearFailures();
+        EXPECT_EQ(c.expected, hr) << c.line;
+        EXPECT_EQ(block, value) << c.line;  // the caller still owns and frees its string
+        const Lines all = InfoLines();
+        EXPECT_EQ(Lines{c.line}, Lines(all.begin() + static_cast<long>(linesBefore), all.end()));
+        linesBefore = all.size();
+        StrFree(value);
+    }
+}
+
 TEST_F(Properties, ArgumentChecksWriteNothing) {
     EXPECT_EQ(E_INVALIDARG, PropertyGet(nullptr, &value_));
     EXPECT_EQ(E_INVALIDARG, PropertyGet(WSTR(""), &value_));
