@@ -57,6 +57,8 @@ HRESULT WStrCopy(LPWSTR* text, LPCWSTR source, DWORD count);
 HRESULT WStrAppend(LPWSTR* text, LPCWSTR source, DWORD count);
 // Replaces the text with the formatted output (Microsoft wide format language).
 // Starts at 256 characters for a null variable and doubles until the output fits.
+// Arguments must not point into the string's own block: the output is written over
+// it while the arguments are read.
 HRESULT WStrPrintf(LPWSTR* text, LPCWSTR format, ...);
 HRESULT WStrPrintfV(LPWSTR* text, LPCWSTR format, va_list args);
 // Replaces the text with `bytes` converted from `codePage`: `count` bytes, or up to
