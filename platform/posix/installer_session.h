@@ -3,7 +3,11 @@
 // the library calls the Msi* functions on the session's install handle; the host
 // and the tests then read the messages the installer received and the properties
 // that changed. Handles (sessions, databases, records) are numbered as msi.dll
-// numbers them: small non-zero integers.
+// numbers them: small non-zero integers. A closed handle is not handed out again,
+// so a stale one is refused. Every function here and every Msi* function is safe
+// to call from any thread: the installer's state is guarded by one lock.
+//
+// Narrow text (MsiGetPropertyA, MsiRecordSetStringA) is UTF-8.
 #ifndef OSTREL_PLATFORM_POSIX_INSTALLER_SESSION_H
 #define OSTREL_PLATFORM_POSIX_INSTALLER_SESSION_H
 
@@ -22,7 +26,8 @@ struct InstallerField {
     std::u16string text;
 };
 
-// One message received by MsiProcessMessage, with its answer.
+// One message received by MsiProcessMessage, with its answer. `type` is the type
+// as passed; the kind used for ordinals and answers is its top byte.
 struct InstallerMessage {
     INSTALLMESSAGE type = INSTALLMESSAGE_INFO;
     std::vector<InstallerField> fields;  // fields[0] .. fields[fieldCount]
@@ -31,11 +36,16 @@ struct InstallerMessage {
 
 // Opens a new install session with an empty property table; returns its handle.
 MSIHANDLE InstallerOpenSession();
-// Closes the session and every record or database handle still open on it.
+// Closes the session and every database handle taken on it. Records belong to no
+// session (as in msi.dll) and stay open until MsiCloseHandle. MsiCloseHandle does
+// not close an install handle: it belongs to the installer.
 void InstallerCloseSession(MSIHANDLE install);
 
 void InstallerSetRunMode(MSIHANDLE install, MSIRUNMODE mode, bool on);
-void InstallerSetProperty(MSIHANDLE install, const std::u16string& name, const std::u16string& value);
+// Sets a property as the package or command line would; an empty value removes
+// it. Not counted as a change.
+void InstallerSetProperty(MSIHANDLE install, const std::u16string& name,
+                          const std::u16string& value);
 // The property's value; empty when it is not set.
 std::u16string InstallerGetProperty(MSIHANDLE install, const std::u16string& name);
 bool InstallerHasProperty(MSIHANDLE install, const std::u16string& name);
@@ -44,21 +54,24 @@ bool InstallerHasProperty(MSIHANDLE install, const std::u16string& name);
 std::vector<std::u16string> InstallerChangedProperties(MSIHANDLE install);
 
 // Scripted answers. The answer to a message of `type` is, in order of precedence:
-// the answer scripted for its ordinal among the messages of that type (1 = the
-// first), else the default answer for the type, else 0.
+// the answer scripted for its ordinal among the messages of that type received by
+// the session (1 = the first), else the default answer for the type, else 0.
 void InstallerScriptAnswer(MSIHANDLE install, INSTALLMESSAGE type, unsigned nth, int answer);
 void InstallerSetDefaultAnswer(MSIHANDLE install, INSTALLMESSAGE type, int answer);
 
 // Make the property change its value right after the n-th MsiGetPropertyW call
-// that reads it (1 = the first), as when another party writes it between the
-// installer's size query and the read.
+// that reads it, counted from this call on (1 = the next one), as when another
+// party writes it between a custom action's size query and its read. An empty
+// value removes the property. Not counted as a change.
 void InstallerChangePropertyAfterRead(MSIHANDLE install, const std::u16string& name, unsigned nth,
                                       const std::u16string& newValue);
 
 // Every message received, in order.
 std::vector<InstallerMessage> InstallerMessages(MSIHANDLE install);
-// Called for each message as it arrives, before its answer is chosen; for a host
-// that prints the log as it grows. Null stops it.
+// Called for each message as it arrives, with the answer chosen for it, before
+// MsiProcessMessage returns; for a host that prints the log as it grows. It runs
+// outside the installer's lock, so it may call the functions here. One observer
+// for the process; null stops it.
 void InstallerSetMessageObserver(std::function<void(const InstallerMessage&)> observer);
 
 // Number of record and database handles currently open, over all sessions.

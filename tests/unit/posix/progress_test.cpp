@@ -50,6 +50,7 @@ TEST_F(Progress, AcceptingAnswersAreZeroOkAndYes) {
 }
 
 TEST_F(Progress, CancelledAnnouncementSendsNothingMoreAndIsAskedAgain) {
+    ActionEnd(0);  // each case runs its own action on its own session
     for (int answer : {IDCANCEL, IDABORT}) {
         const MSIHANDLE install = InstallerOpenSession();
         ASSERT_EQ(S_OK, ActionBegin(install, "CATest"));
@@ -82,6 +83,7 @@ TEST_F(Progress, AnswersToAReportOrAddition) {
         HRESULT expected;
         UINT exitCode;
     };
+    ActionEnd(0);  // each case runs its own action on its own session
     const Case cases[] = {
         {1, IDCANCEL, S_FALSE, 1602}, {1, IDABORT, S_FALSE, 1602},
         {0, IDABORT, S_FALSE, 1602},  {1, -1, E_UNEXPECTED, 0},

@@ -1,0 +1,109 @@
+// ostrel-ca-run: the Linux installer host. It loads libostrel_ca.so, opens an
+// in-process installer session, puts the command line's properties, run mode,
+// logging policy and scripted answers into it, calls one custom action with the
+// install handle and prints the installer log of the run as it happens.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/action_library.h"
+#include "host/log_printer.h"
+#include "host/options.h"
+#include "platform/posix/installer_session.h"
+#include "platform/posix/seams.h"
+#include "platform/posix/utf.h"
+
+namespace {
+
+constexpr int kExitHostFailure = 1;
+constexpr int kExitUsage = 2;
+
+void Fail(const std::string& message) {
+    std::fprintf(stderr, "ostrel-ca-run: %s\n", message.c_str());
+}
+
+// Puts the command line's settings into the session.
+void PrepareSession(MSIHANDLE install, const HostOptions& options) {
+    for (const auto& property : options.properties) {
+        InstallerSetProperty(install, Utf8ToUtf16(property.first), Utf8ToUtf16(property.second));
+    }
+    if (options.deferred) {
+        InstallerSetRunMode(install, options.mode, true);
+    }
+    for (const ScriptedAnswer& answer : options.answers) {
+        if (answer.nth == 0) {
+            InstallerSetDefaultAnswer(install, answer.type, answer.answer);
+        } else {
+            InstallerScriptAnswer(install, answer.type, answer.nth, answer.answer);
+        }
+    }
+    if (options.hasPolicy) {
+        // Stored as the registry stores REG_SZ text: UTF-16 with its terminator.
+        const std::u16string value = Utf8ToUtf16(options.policy);
+        SeamRegistrySetValue(u"Software\\Policies\\Microsoft\\Windows\\Installer", u"Logging",
+                             value.c_str(),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
+    }
+}
+
+int Run(const HostOptions& options) {
+    FILE* logFile = nullptr;
+    if (!options.logPath.empty()) {
+        logFile = std::fopen(options.logPath.c_str(), "w");
+        if (logFile == nullptr) {
+            Fail("cannot open log file " + options.logPath);
+            return kExitHostFailure;
+        }
+    }
+    ActionLibrary library;
+    std::string error;
+    CustomAction action = nullptr;
+    if (!library.Load(options.libraryPath, &error)) {
+        Fail(error);
+    } else if ((action = library.Find(options.action)) == nullptr) {
+        Fail("no action " + options.action + " in " + library.path());
+    }
+    if (action == nullptr) {
+        if (logFile != nullptr) {
+            std::fclose(logFile);
+        }
+        return kExitHostFailure;
+    }
+
+    LogPrinter printer(logFile);
+    const MSIHANDLE install = InstallerOpenSession();
+    PrepareSession(install, options);
+    InstallerSetMessageObserver(
+        [&printer](const InstallerMessage& message) { printer.PrintMessage(message); });
+    const UINT returnValue = action(install);
+    InstallerSetMessageObserver(nullptr);
+
+    for (const std::u16string& name : InstallerChangedProperties(install)) {
+        printer.PrintProperty(Utf16ToUtf8(name), Utf16ToUtf8(InstallerGetProperty(install, name)));
+    }
+    printer.PrintActionEnded(options.action, returnValue);
+    InstallerCloseSession(install);
+    if (logFile != nullptr) {
+        std::fclose(logFile);
+    }
+    return ExitStatusFor(returnValue);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    HostOptions options;
+    std::string error;
+    switch (ParseOptions(args, &options, &error)) {
+        case ParseOutcome::Help:
+            std::fputs(UsageText(), stdout);
+            return 0;
+        case ParseOutcome::Error:
+            Fail(error);
+            return kExitUsage;
+        case ParseOutcome::Run:
+            break;
+    }
+    return Run(options);
+}

@@ -1,0 +1,200 @@
+// Reading the command line of ostrel-ca-run. Options come before the action name,
+// each followed by its value as the next argument; "--" ends the options.
+#include "host/options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: ostrel-ca-run [options] ACTION\n"
+    "Runs the custom action ACTION of libostrel_ca.so in an in-process installer\n"
+    "session and prints what the installer log would show, as it happens: each\n"
+    "information line, each progress record with the progress state it gives,\n"
+    "then 'Property(S): NAME = VALUE' for every property the action changed and\n"
+    "the action's return value.\n"
+    "\n"
+    "Options:\n"
+    "  --property NAME=VALUE      set a property before the action runs (repeatable)\n"
+    "  --custom-action-data VALUE set CustomActionData\n"
+    "  --mode MODE                immediate (default), deferred, rollback or commit\n"
+    "  --policy VALUE             the installer logging policy value \"Logging\"\n"
+    "  --answer TYPE:N=ANSWER     answer the N-th message of TYPE (info or progress)\n"
+    "                             with ANSWER, e.g. info:3=2 cancels on the third\n"
+    "                             information line (repeatable)\n"
+    "  --default-answer TYPE=ANSWER  answer every other message of TYPE with ANSWER\n"
+    "  --log FILE                 also write every printed line to FILE\n"
+    "  --library PATH             the library to load (default: libostrel_ca.so\n"
+    "                             beside this program)\n"
+    "  --help                     print this text\n"
+    "\n"
+    "Exit status: the action's return value when it is 0; otherwise the return\n"
+    "value modulo 256 (1602 gives 66, 1603 gives 67), and 255 for a non-zero value\n"
+    "that is a multiple of 256, so that a failure never exits 0. 1: the library\n"
+    "could not be loaded, the action is not in it, or the log file could not be\n"
+    "opened. 2: the command line is wrong.\n";
+
+// A whole decimal integer in the range of int, sign allowed.
+bool ParseInt(const std::string& text, int* value) {
+    if (text.empty()) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < INT_MIN || parsed > INT_MAX) {
+        return false;
+    }
+    *value = static_cast<int>(parsed);
+    return true;
+}
+
+bool ParseMessageType(const std::string& text, INSTALLMESSAGE* type) {
+    if (text == "info") {
+        *type = INSTALLMESSAGE_INFO;
+    } else if (text == "progress") {
+        *type = INSTALLMESSAGE_PROGRESS;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool ParseMode(const std::string& text, HostOptions* options) {
+    options->deferred = text != "immediate";
+    if (text == "immediate" || text == "deferred") {
+        options->mode = MSIRUNMODE_SCHEDULED;
+    } else if (text == "rollback") {
+        options->mode = MSIRUNMODE_ROLLBACK;
+    } else if (text == "commit") {
+        options->mode = MSIRUNMODE_COMMIT;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// TYPE:N=ANSWER (nth true) or TYPE=ANSWER (nth false).
+bool ParseAnswer(const std::string& text, bool withOrdinal, ScriptedAnswer* answer,
+                 std::string* error) {
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos) {
+        *error = "missing '=' in '" + text + "'";
+        return false;
+    }
+    std::string type = text.substr(0, equals);
+    answer->nth = 0;
+    if (withOrdinal) {
+        const size_t colon = type.find(':');
+        int nth = 0;
+        if (colon == std::string::npos || !ParseInt(type.substr(colon + 1), &nth) || nth < 1) {
+            *error = "expected TYPE:N=ANSWER with N at least 1, got '" + text + "'";
+            return false;
+        }
+        answer->nth = static_cast<unsigned>(nth);
+        type.resize(colon);
+    }
+    if (!ParseMessageType(type, &answer->type)) {
+        *error = "unknown message type '" + type + "' (expected info or progress)";
+        return false;
+    }
+    if (!ParseInt(text.substr(equals + 1), &answer->answer)) {
+        *error = "answer is not an integer in '" + text + "'";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* UsageText() {
+    return kUsage;
+}
+
+int ExitStatusFor(unsigned returnValue) {
+    if (returnValue == 0) {
+        return 0;
+    }
+    const int status = static_cast<int>(returnValue % 256);
+    return status != 0 ? status : 255;
+}
+
+ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* options,
+                          std::string* error) {
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (!options->action.empty()) {
+                *error = "unexpected argument '" + arg + "' after the action name";
+                return ParseOutcome::Error;
+            }
+            if (arg.empty()) {
+                *error = "the action name is empty";
+                return ParseOutcome::Error;
+            }
+            options->action = arg;
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            return ParseOutcome::Help;
+        }
+        const bool known = arg == "--property" || arg == "--custom-action-data" ||
+                           arg == "--mode" || arg == "--policy" || arg == "--answer" ||
+                           arg == "--default-answer" || arg == "--log" || arg == "--library";
+        if (!known) {
+            *error = "unknown option '" + arg + "'";
+            return ParseOutcome::Error;
+        }
+        if (i + 1 >= args.size()) {
+            *error = "option '" + arg + "' needs a value";
+            return ParseOutcome::Error;
+        }
+        const std::string& value = args[++i];
+        if (value.empty() && (arg == "--log" || arg == "--library")) {
+            *error = "option '" + arg + "' needs a non-empty value";
+            return ParseOutcome::Error;
+        }
+        if (arg == "--property") {
+            const size_t equals = value.find('=');
+            if (equals == std::string::npos || equals == 0) {
+                *error = "expected NAME=VALUE after --property, got '" + value + "'";
+                return ParseOutcome::Error;
+            }
+            options->properties.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+        } else if (arg == "--custom-action-data") {
+            options->properties.emplace_back("CustomActionData", value);
+        } else if (arg == "--mode") {
+            if (!ParseMode(value, options)) {
+                *error = "unknown mode '" + value +
+                         "' (expected immediate, deferred, rollback or commit)";
+                return ParseOutcome::Error;
+            }
+        } else if (arg == "--policy") {
+            options->hasPolicy = true;
+            options->policy = value;
+        } else if (arg == "--answer" || arg == "--default-answer") {
+            ScriptedAnswer answer{};
+            if (!ParseAnswer(value, arg == "--answer", &answer, error)) {
+                *error = arg + ": " + *error;
+                return ParseOutcome::Error;
+            }
+            options->answers.push_back(answer);
+        } else if (arg == "--log") {
+            options->logPath = value;
+        } else {
+            options->libraryPath = value;
+        }
+    }
+    if (options->action.empty()) {
+        *error = "no action named (see --help)";
+        return ParseOutcome::Error;
+    }
+    return ParseOutcome::Run;
+}

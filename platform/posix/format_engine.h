@@ -1,0 +1,42 @@
+// The Microsoft C runtime's printf language, for narrow (char) and wide (char16_t)
+// formats, as the posix layer's bounded formatters and safe-string functions use it.
+//
+// The language is that of msvcrt, not C99:
+//   - flags "- + space # 0", a width and a precision (either may be "*");
+//   - size prefixes "h" (16-bit integer, narrow character or string), "l" (32-bit
+//     integer, wide character or string), "ll" and "I64" (64-bit), "I32" (32-bit),
+//     "I" (pointer-sized), "w" (wide character or string);
+//   - conversions d i u o x X c C s S p f F e E g G and "%%";
+//   - "%s" and "%c" take text of the format's own width, "%S" and "%C" of the other
+//     width; "%hs"/"%hc" are always narrow, "%ls"/"%ws"/"%lc"/"%wc" always wide;
+//   - a null string prints "(null)"; width and precision of a string count the
+//     characters (code units) of the argument;
+//   - exponents have at least three digits (1.500000e+000), as msvcrt prints them;
+//   - "%p" prints the pointer as upper-case hexadecimal, two digits per byte;
+//   - an unknown conversion character is printed as itself, consuming no argument.
+// "%n" is refused: the run fails. Wide text put into a narrow output is encoded as
+// UTF-8, narrow text put into a wide output is decoded from UTF-8.
+#ifndef OSTREL_PLATFORM_POSIX_FORMAT_ENGINE_H
+#define OSTREL_PLATFORM_POSIX_FORMAT_ENGINE_H
+
+#include <cstdarg>
+#include <cstddef>
+
+// What one formatting run produced.
+struct FormatOutcome {
+    size_t written;  // characters stored in the buffer, never more than its count
+    size_t needed;   // length of the whole output; meaningful only when `complete`
+    bool complete;   // the whole output was produced and fits in the count
+    bool failed;     // the format cannot be carried out ("%n", more than INT_MAX
+                     // characters, no memory); `written` tells where output stopped
+};
+
+// Formats into `buffer`, storing at most `count` characters and no terminator.
+// Output stops at the first character that does not fit. A null buffer (with any
+// count) measures instead: nothing is stored and `needed` is the length of the
+// whole output. The argument list is read through a copy, so the caller's list is
+// left as it was. A null format fails.
+FormatOutcome FormatNarrow(char* buffer, size_t count, const char* format, va_list args);
+FormatOutcome FormatWide(char16_t* buffer, size_t count, const char16_t* format, va_list args);
+
+#endif  // OSTREL_PLATFORM_POSIX_FORMAT_ENGINE_H

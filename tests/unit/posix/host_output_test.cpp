@@ -1,0 +1,171 @@
+// The host's pieces without a process: how it reads its command line and the log
+// lines it makes of the installer's messages, progress state included.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/log_printer.h"
+#include "host/options.h"
+
+namespace {
+
+InstallerField Integer(int value) {
+    InstallerField field;
+    field.isNull = false;
+    field.isInteger = true;
+    field.integer = value;
+    return field;
+}
+
+InstallerField Text(const std::u16string& text) {
+    InstallerField field;
+    field.isNull = false;
+    field.text = text;
+    return field;
+}
+
+InstallerMessage Progress(int type, int ticks, int third) {
+    InstallerMessage message;
+    message.type = INSTALLMESSAGE_PROGRESS;
+    message.fields = {InstallerField(), Integer(type), Integer(ticks), Integer(third)};
+    return message;
+}
+
+TEST(HostLogLines, ProgressShowsTheStateTheInstallerKeeps) {
+    LogPrinter printer(nullptr);
+    EXPECT_EQ(printer.DescribeMessage(Progress(3, 2000, 0)), "Progress: 3 2000 0 (total 2000)");
+    EXPECT_EQ(printer.DescribeMessage(Progress(3, 1000, 0)), "Progress: 3 1000 0 (total 3000)");
+    EXPECT_EQ(printer.DescribeMessage(Progress(1, 1, 0)),
+              "Progress: 1 1 0 (explicit progress reports)");
+    EXPECT_EQ(printer.DescribeMessage(Progress(2, 3000, 0)),
+              "Progress: 2 3000 0 (position 3000 of total 3000)");
+    EXPECT_EQ(printer.DescribeMessage(Progress(2, -500, 0)),
+              "Progress: 2 -500 0 (position 2500 of total 3000)");
+    EXPECT_EQ(printer.DescribeMessage(Progress(0, 400, 0)), "Progress: 0 400 0 (reset, total 400)");
+    EXPECT_EQ(printer.DescribeMessage(Progress(2, 10, 0)),
+              "Progress: 2 10 0 (position 10 of total 400)");
+    EXPECT_EQ(printer.DescribeMessage(Progress(1, 5, 1)),
+              "Progress: 1 5 1 (5 ticks per action data message)");
+    EXPECT_EQ(printer.DescribeMessage(Progress(9, 1, 0)),
+              "Progress: 9 1 0 (unknown progress type)");
+}
+
+TEST(HostLogLines, ProgressCountsSaturateAndReadIntegerText) {
+    LogPrinter printer(nullptr);
+    printer.DescribeMessage(Progress(3, 2147483647, 0));
+    printer.DescribeMessage(Progress(3, 2147483647, 0));
+    EXPECT_EQ(printer.DescribeMessage(Progress(3, 2, 0)), "Progress: 3 2 0 (total 4294967296)");
+
+    InstallerMessage textual = Progress(2, 0, 0);
+    textual.fields[2] = Text(u"25");
+    textual.fields[3] = InstallerField();
+    EXPECT_EQ(printer.DescribeMessage(textual),
+              "Progress: 2 25 - (position 25 of total 4294967296)");
+}
+
+TEST(HostLogLines, InfoLinesAreTheirTextAsIs) {
+    LogPrinter printer(nullptr);
+    InstallerMessage info;
+    info.type = INSTALLMESSAGE_INFO;
+    info.fields = {Text(u"CAQueryWMI:  Error 0x80070057: caf\u00e9 100%")};
+    EXPECT_EQ(printer.DescribeMessage(info), "CAQueryWMI:  Error 0x80070057: caf\xc3\xa9 100%");
+    info.fields = {InstallerField()};
+    EXPECT_EQ(printer.DescribeMessage(info), "");
+}
+
+// ---------------------------------------------------------------- command line
+
+ParseOutcome Parse(const std::vector<std::string>& args, HostOptions* options, std::string* error) {
+    return ParseOptions(args, options, error);
+}
+
+TEST(HostCommandLine, ReadsEveryOptionInOrder) {
+    HostOptions options;
+    std::string error;
+    ASSERT_EQ(Parse({"--property", "A=1=2", "--custom-action-data", "[x]", "--property",
+                     "Empty=", "--mode", "rollback", "--policy", "voicewarmup", "--answer",
+                     "info:3=2", "--default-answer", "progress=-1", "--log", "run.log", "--library",
+                     "lib.so", "CAQueryWMI"},
+                    &options, &error),
+              ParseOutcome::Run)
+        << error;
+    EXPECT_EQ(options.properties, (std::vector<std::pair<std::string, std::string>>{
+                                      {"A", "1=2"}, {"CustomActionData", "[x]"}, {"Empty", ""}}));
+    EXPECT_TRUE(options.deferred);
+    EXPECT_EQ(options.mode, MSIRUNMODE_ROLLBACK);
+    EXPECT_TRUE(options.hasPolicy);
+    EXPECT_EQ(options.policy, "voicewarmup");
+    ASSERT_EQ(options.answers.size(), 2u);
+    EXPECT_EQ(options.answers[0].type, INSTALLMESSAGE_INFO);
+    EXPECT_EQ(options.answers[0].nth, 3u);
+    EXPECT_EQ(options.answers[0].answer, 2);
+    EXPECT_EQ(options.answers[1].type, INSTALLMESSAGE_PROGRESS);
+    EXPECT_EQ(options.answers[1].nth, 0u) << "a default answer";
+    EXPECT_EQ(options.answers[1].answer, -1);
+    EXPECT_EQ(options.logPath, "run.log");
+    EXPECT_EQ(options.libraryPath, "lib.so");
+    EXPECT_EQ(options.action, "CAQueryWMI");
+}
+
+TEST(HostCommandLine, ModesMapToRunModes) {
+    const struct {
+        const char* name;
+        bool deferred;
+        MSIRUNMODE mode;
+    } modes[] = {
+        {"deferred", true, MSIRUNMODE_SCHEDULED},
+        {"rollback", true, MSIRUNMODE_ROLLBACK},
+        {"commit", true, MSIRUNMODE_COMMIT},
+    };
+    for (const auto& expected : modes) {
+        HostOptions options;
+        std::string error;
+        ASSERT_EQ(Parse({"--mode", expected.name, "X"}, &options, &error), ParseOutcome::Run);
+        EXPECT_EQ(options.deferred, expected.deferred) << expected.name;
+        EXPECT_EQ(options.mode, expected.mode) << expected.name;
+    }
+    HostOptions options;
+    std::string error;
+    ASSERT_EQ(Parse({"--mode", "deferred", "--mode", "immediate", "X"}, &options, &error),
+              ParseOutcome::Run);
+    EXPECT_FALSE(options.deferred) << "the last --mode counts";
+}
+
+TEST(HostCommandLine, MistakesGiveOneLineErrors) {
+    const std::vector<std::vector<std::string>> mistakes = {
+        {"--answer", "info:1x=2", "X"},
+        {"--answer", "info:99999999999=2", "X"},
+        {"--answer", "info:1=2x", "X"},
+        {"--default-answer", "info:1=2", "X"},
+        {"--policy"},
+        {"--", "--help", "X"},
+        {"--library", "", "X"},
+    };
+    for (const auto& args : mistakes) {
+        HostOptions options;
+        std::string error;
+        EXPECT_EQ(Parse(args, &options, &error), ParseOutcome::Error) << args[0] << " " << args[1];
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+TEST(HostCommandLine, DoubleDashEndsOptions) {
+    HostOptions options;
+    std::string error;
+    ASSERT_EQ(Parse({"--", "-odd-name"}, &options, &error), ParseOutcome::Run) << error;
+    EXPECT_EQ(options.action, "-odd-name");
+    EXPECT_EQ(Parse({"--help", "--bogus"}, &options, &error), ParseOutcome::Help);
+}
+
+TEST(HostCommandLine, ExitStatusNeverTurnsAFailureIntoSuccess) {
+    EXPECT_EQ(ExitStatusFor(0), 0);
+    EXPECT_EQ(ExitStatusFor(1602), 66);
+    EXPECT_EQ(ExitStatusFor(1603), 67);
+    EXPECT_EQ(ExitStatusFor(512), 255);
+    EXPECT_EQ(ExitStatusFor(0x80000000u), 255);
+    EXPECT_EQ(ExitStatusFor(255), 255);
+}
+
+}  // namespace

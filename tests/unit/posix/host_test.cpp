@@ -1,0 +1,190 @@
+// ostrel-ca-run as a program: its exit statuses, its error lines and what it
+// prints for real actions of the library. Each case runs the host in a child
+// process (posix_spawn, no shell) with its output sent to files.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct HostRun {
+    int status = -1;  // the exit status, or -1 when the host did not exit normally
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class HostTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/ostrel-host-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        for (const char* name : {"/out", "/err", "/log"}) {
+            std::remove((dir_ + name).c_str());
+        }
+        rmdir(dir_.c_str());
+    }
+
+    // Runs the host with `args`, its standard output and error going to files.
+    HostRun Run(const std::vector<std::string>& args) {
+        HostRun run;
+        std::vector<char*> argv;
+        std::string program = OSTREL_HOST_PATH;
+        argv.push_back(&program[0]);
+        std::vector<std::string> copies(args);
+        for (std::string& arg : copies) {
+            argv.push_back(&arg[0]);
+        }
+        argv.push_back(nullptr);
+
+        const std::string outPath = dir_ + "/out";
+        const std::string errPath = dir_ + "/err";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        pid_t child = 0;
+        const int spawned =
+            posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(spawned, 0) << "cannot start " << program;
+        if (spawned != 0) {
+            return run;
+        }
+        int wstatus = 0;
+        EXPECT_EQ(waitpid(child, &wstatus, 0), child);
+        if (WIFEXITED(wstatus)) {
+            run.status = WEXITSTATUS(wstatus);
+        }
+        run.out = ReadFile(outPath);
+        run.err = ReadFile(errPath);
+        return run;
+    }
+
+    static bool IsOneLine(const std::string& text) {
+        return text.size() > 1 && text.back() == '\n' && text.find('\n') == text.size() - 1;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(HostTest, CommandLineMistakesExitTwoWithOneLine) {
+    const std::vector<std::vector<std::string>> mistakes = {
+        {"--bogus", "CASetRegDateTime"},
+        {"CASetRegDateTime", "--mode"},
+        {"--mode"},
+        {"--mode", "sideways", "CASetRegDateTime"},
+        {"--answer", "warning:1=2", "CASetRegDateTime"},
+        {"--answer", "info:0=2", "CASetRegDateTime"},
+        {"--answer", "info:1=cancel", "CASetRegDateTime"},
+        {"--answer", "info=2", "CASetRegDateTime"},
+        {"--default-answer", "dialog=2", "CASetRegDateTime"},
+        {"--property", "=value", "CASetRegDateTime"},
+        {"--property", "NoEquals", "CASetRegDateTime"},
+        {},
+        {"--log", "x"},
+        {"CASetRegDateTime", "CACreateURN"},
+    };
+    for (const auto& args : mistakes) {
+        std::string shown;
+        for (const std::string& arg : args) {
+            shown += " " + arg;
+        }
+        const HostRun run = Run(args);
+        EXPECT_EQ(run.status, 2) << shown;
+        EXPECT_TRUE(IsOneLine(run.err)) << shown << ": " << run.err;
+        EXPECT_EQ(run.out, "") << shown;
+    }
+}
+
+TEST_F(HostTest, HelpDocumentsTheExitStatus) {
+    const HostRun run = Run({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Usage: ostrel-ca-run [options] ACTION"), std::string::npos);
+    EXPECT_NE(run.out.find("1602 gives 66"), std::string::npos);
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(HostTest, UnknownActionOrLibraryExitsOne) {
+    const std::vector<std::vector<std::string>> failures = {
+        {"--library", OSTREL_LIBRARY_PATH, "CANoSuchAction"},
+        // Defined by a library it depends on, not by the library itself.
+        {"--library", OSTREL_LIBRARY_PATH, "HeapAlloc"},
+        {"--library", dir_ + "/missing.so", "CASetRegDateTime"},
+        {"--library", OSTREL_HOST_PATH, "CASetRegDateTime"},  // not a shared object
+    };
+    for (const auto& args : failures) {
+        const HostRun run = Run(args);
+        EXPECT_EQ(run.status, 1) << args.back() << " in " << args[1];
+        EXPECT_TRUE(IsOneLine(run.err)) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST_F(HostTest, SetRegDateTimePrintsTheStampAndReturnsZero) {
+    const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "CASetRegDateTime"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::regex_match(
+        run.out, std::regex("Property\\(S\\): SysDateTime = "
+                            "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} UTC\n"
+                            "Action ended: CASetRegDateTime\\. Return value 0\\.\n")))
+        << run.out;
+}
+
+TEST_F(HostTest, LogFileHoldsEveryPrintedLine) {
+    const std::string log = dir_ + "/log";
+    const HostRun run = Run(
+        {"--log", log, "--library", OSTREL_LIBRARY_PATH, "--property", "Input=x", "CACreateURN"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(
+        std::regex_match(run.out, std::regex("Property\\(S\\): NewURN = urn:st:uuid:[0-9a-f-]{36}\n"
+                                             "Action ended: CACreateURN\\. Return value 0\\.\n")))
+        << run.out;
+    EXPECT_EQ(ReadFile(log), run.out);
+}
+
+TEST_F(HostTest, FailedActionExitsWithItsCodeModulo256) {
+    // Without its input the WMI action fails with 1603.
+    const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "CAQueryWMI"});
+    EXPECT_EQ(run.status, 1603 % 256);
+    EXPECT_NE(run.out.find("Action ended: CAQueryWMI. Return value 1603.\n"), std::string::npos)
+        << run.out;
+}
+
+TEST_F(HostTest, LibraryBesideTheHostIsTheDefault) {
+    const std::string host = OSTREL_HOST_PATH;
+    const std::string library = OSTREL_LIBRARY_PATH;
+    const std::string hostDir = host.substr(0, host.rfind('/'));
+    if (library != hostDir + "/libostrel_ca.so") {
+        GTEST_SKIP() << "the library is not built beside the host";
+    }
+    const HostRun run = Run({"CASetRegDateTime"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Property(S): SysDateTime = "), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// What the posix string layer does beyond the behaviour shared with Windows: UTF-8
+// as the narrow encoding inside formats and code pages, the boundaries where it
+// keeps to the library's contract rather than to one SDK version, its answers to
+// arguments Windows would crash on, and the failure seams of the code pages.
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <limits>
+#include <string>
+
+#include "platform/posix/seams.h"
+#include "platform/win32.h"
+
+namespace {
+
+using WString = std::basic_string<WCHAR>;
+
+std::string Narrow(const char* format, ...) {
+    char buffer[256];
+    va_list args;
+    va_start(args, format);
+    const HRESULT hr = StringCchVPrintfA(buffer, 256, format, args);
+    va_end(args);
+    EXPECT_EQ(S_OK, hr) << format;
+    return buffer;
+}
+
+WString Wide(const WCHAR* format, ...) {
+    WCHAR buffer[256];
+    va_list args;
+    va_start(args, format);
+    const HRESULT hr = StringCchVPrintfW(buffer, 256, format, args);
+    va_end(args);
+    EXPECT_EQ(S_OK, hr);
+    return buffer;
+}
+
+int Bounded(char* buffer, size_t count, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int result = _vsnprintf(buffer, count, format, args);
+    va_end(args);
+    return result;
+}
+
+HRESULT PrintfA(char* dest, size_t capacity, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const HRESULT hr = StringCchVPrintfA(dest, capacity, format, args);
+    va_end(args);
+    return hr;
+}
+
+TEST(PosixFormat, WideTextInANarrowFormatIsUtf8) {
+    const WCHAR name[] = {u'J', 0x00E9, u'r', 0x00F4, u'm', u'e', 0};
+    EXPECT_EQ("user J\xC3\xA9r\xC3\xB4me", Narrow("user %S", name));
+    EXPECT_EQ("\xE2\x82\xAC", Narrow("%C", 0x20AC));
+    const WCHAR pair[] = {0xD83D, 0xDE00, 0};
+    EXPECT_EQ("\xF0\x9F\x98\x80", Narrow("%wS", pair));
+    const WCHAR lone[] = {0xDC00, 0};
+    EXPECT_EQ("\xEF\xBF\xBD", Narrow("%wS", lone));
+    // width and precision count the argument's characters, not the bytes made
+    EXPECT_EQ("  \xC3\xA9|\xC3\xA9", Narrow("%3S|%.1S", u"\u00e9", u"\u00e9x"));
+}
+
+TEST(PosixFormat, NarrowTextInAWideFormatIsDecodedFromUtf8) {
+    EXPECT_TRUE(Wide(u"%S", "J\xC3\xA9r\xC3\xB4me") == u"J\u00e9r\u00f4me");
+    EXPECT_TRUE(Wide(u"%hs|%C", "\xE2\x82\xAC", 'A') == u"\u20ac|A");
+    EXPECT_TRUE(Wide(u"%S", "a\xFF") == u"a\uFFFD");
+}
+
+TEST(PosixFormat, SizesBeyondTheOnesTheLibraryUses) {
+    EXPECT_EQ("-7|18446744073709551615", Narrow("%lld|%llu", -7LL, ~0ULL));
+    EXPECT_EQ("-9000000000", Narrow("%Id", static_cast<intptr_t>(-9000000000LL)));
+    EXPECT_EQ("1.500000|INF", Narrow("%F|%.0F", 1.5, std::numeric_limits<double>::infinity()));
+}
+
+TEST(PosixFormat, ZeroFlagGivesWayToAPrecision) {
+    EXPECT_EQ("     007|-0000042", Narrow("%08.3d|%08d", 7, -42));
+}
+
+TEST(PosixFormat, UnknownConversionsPrintThemselvesAndTakeNoArgument) {
+    EXPECT_EQ("y|k|5", Narrow("%y|%-3k|%d", 5));
+    EXPECT_EQ("abc", Narrow("abc%"));
+    EXPECT_EQ("abc", Narrow("abc%-08."));
+    EXPECT_EQ("%", Narrow("%5%"));
+}
+
+TEST(PosixFormat, WritingThroughAnArgumentIsRefused) {
+    int written = 77;
+    char buffer[16];
+    EXPECT_EQ(-1, Bounded(buffer, sizeof buffer, "ab%ncd", &written));
+    EXPECT_EQ(77, written);
+
+    // the safe-string formatter reports it as a cut text that ends where output stopped
+    char line[16] = "old text here";
+    EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER, PrintfA(line, sizeof line, "ab%ncd", &written));
+    EXPECT_EQ(std::string("ab"), line);
+}
+
+TEST(PosixFormat, NullBufferWithCountZeroMeasures) {
+    EXPECT_EQ(11, Bounded(nullptr, 0, "%s-%d", "abcd", 123456));
+    EXPECT_EQ(-1, Bounded(nullptr, 4, "%s", "abc"));
+    EXPECT_EQ(-1, Bounded(nullptr, 0, nullptr));
+}
+
+TEST(PosixFormat, WidthsFarBeyondTheBufferStopAtItsEnd) {
+    char buffer[8] = {};
+    EXPECT_EQ(-1, Bounded(buffer, sizeof buffer, "%2147483647d", 1));
+    EXPECT_EQ(std::string(8, ' '), std::string(buffer, 8));
+    EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER, PrintfA(buffer, sizeof buffer, "%.99999s|%*d", "ab",
+                                                     2147483647, 5));
+    EXPECT_EQ(std::string("ab|    "), buffer);
+}
+
+TEST(PosixBoundaries, CapacityZeroAndTheLargestCountsFollowTheLibrarysContract) {
+    WCHAR dest[4] = {u'x', u'x', u'x', u'x'};
+    // a capacity of 0 is refused even when there is nothing to copy
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
+              StringCchCopyNExW(dest, 0, u"", 0, nullptr, nullptr, 0));
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
+              StringCchCatNExW(dest, 0, u"", 0, nullptr, nullptr, 0));
+    // counts of STRSAFE_MAX_CCH or more are refused by the wide Ex functions...
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
+              StringCchCopyNExW(dest, 4, u"ab", STRSAFE_MAX_CCH, nullptr, nullptr, 0));
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
+              StringCchCatNExW(dest, 4, u"ab", STRSAFE_MAX_CCH, nullptr, nullptr, 0));
+    EXPECT_EQ(u'x', dest[0]);
+    // ...while the narrow counted copy refuses only counts above it
+    char narrow[4] = "zz";
+    EXPECT_EQ(S_OK, StringCchCopyNA(narrow, 4, "ab", STRSAFE_MAX_CCH));
+    EXPECT_EQ(std::string("ab"), narrow);
+    // a refused capacity leaves the destination untouched
+    char untouched[4] = "zzz";
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
+              StringCchCopyA(untouched, static_cast<size_t>(STRSAFE_MAX_CCH) + 1, "ab"));
+    EXPECT_EQ(std::string("zzz"), untouched);
+}
+
+TEST(PosixBoundaries, NullArgumentsAreRefusedNotDereferenced) {
+    char narrow[4] = "zzz";
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER, StringCchCopyA(nullptr, 4, "ab"));
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER, StringCchCopyA(narrow, 4, nullptr));
+    EXPECT_EQ('\0', narrow[0]) << "the destination is left terminated";
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER, StringCchCopyNA(narrow, 4, nullptr, 2));
+    EXPECT_EQ(S_OK, StringCchCopyNA(narrow, 4, nullptr, 0));
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER, StringCchPrintfA(nullptr, 4, "ab"));
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER, StringCchPrintfA(narrow, 4, nullptr));
+    WCHAR wide[4] = {u'x', 0};
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
+              StringCchCopyNExW(nullptr, 4, u"ab", 2, nullptr, nullptr, 0));
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
+              StringCchCatNExW(wide, 4, nullptr, 2, nullptr, nullptr, 0));
+    EXPECT_EQ(S_OK, StringCchCatNExW(wide, 4, nullptr, 0, nullptr, nullptr, 0));
+    EXPECT_EQ(S_OK, StringCchCatNExW(wide, 4, nullptr, 2, nullptr, nullptr,
+                                     STRSAFE_IGNORE_NULLS));
+    EXPECT_TRUE(WString(wide) == u"x");
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
+              StringCchCopyNExW(wide, 4, u"ab", 2, nullptr, nullptr, 0x00010000));
+}
+
+TEST(PosixBoundaries, FailureFlags) {
+    WCHAR dest[6] = {u'q', u'q', u'q', u'q', u'q', u'q'};
+    LPWSTR end = nullptr;
+    size_t remaining = 0;
+    // no truncation: the copy is emptied instead of cut
+    EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER,
+              StringCchCopyNExW(dest, 4, u"abcdef", 6, &end, &remaining, STRSAFE_NO_TRUNCATION));
+    EXPECT_EQ(0, dest[0]);
+    EXPECT_EQ(dest, end);
+    EXPECT_EQ(4u, remaining);
+    // ...and the append keeps the text it had
+    WCHAR text[6] = {u'a', u'b', 0, u'q', u'q', u'q'};
+    EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER,
+              StringCchCatNExW(text, 4, u"cdef", 4, &end, &remaining, STRSAFE_NO_TRUNCATION));
+    EXPECT_TRUE(WString(text) == u"ab");
+    EXPECT_EQ(text + 2, end);
+    EXPECT_EQ(2u, remaining);
+    // fill on failure with a pattern: every character but the terminating last one
+    EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER,
+              StringCchCopyNExW(dest, 4, u"abcdef", 6, &end, &remaining,
+                                STRSAFE_FILL_ON_FAILURE | 0x41));
+    EXPECT_TRUE(WString(dest, 5) == WString(3, 0x4141) + WString(1, 0) + WString(1, u'q'));
+    EXPECT_EQ(dest + 3, end);
+    EXPECT_EQ(1u, remaining);
+}
+
+TEST(PosixCodePages, AnsiCodePageIsUtf8Here) {
+    WCHAR wide[4] = {};
+    EXPECT_EQ(2, MultiByteToWideChar(CP_ACP, 0, "\xC3\xA9", -1, wide, 4));
+    EXPECT_EQ(0x00E9, wide[0]);
+    char narrow[4] = {};
+    BOOL usedDefault = TRUE;
+    EXPECT_EQ(3, WideCharToMultiByte(CP_ACP, 0, u"\u00e9", -1, narrow, 4, "?", &usedDefault));
+    EXPECT_EQ(std::string("\xC3\xA9"), narrow);
+    EXPECT_FALSE(usedDefault);
+}
+
+TEST(PosixCodePages, OtherCodePagesAndBadArgumentsAreRefused) {
+    struct Row {
+        int result;
+        DWORD error;
+    };
+    WCHAR wide[4];
+    char narrow[4];
+    const auto toWide = [&](UINT page, LPCSTR src, int count, LPWSTR dst, int size) {
+        SetLastError(0);
+        return Row{MultiByteToWideChar(page, 0, src, count, dst, size), GetLastError()};
+    };
+    const auto toNarrow = [&](UINT page, LPCWSTR src, int count, LPSTR dst, int size) {
+        SetLastError(0);
+        return Row{WideCharToMultiByte(page, 0, src, count, dst, size, nullptr, nullptr),
+                   GetLastError()};
+    };
+    const Row rows[] = {
+        toWide(1252, "abc", 3, wide, 4),       toNarrow(1252, u"abc", 3, narrow, 4),
+        toWide(CP_UTF8, nullptr, 3, wide, 4),  toNarrow(CP_UTF8, nullptr, 3, narrow, 4),
+        toWide(CP_UTF8, "abc", -2, wide, 4),   toNarrow(CP_UTF8, u"abc", -2, narrow, 4),
+        toWide(CP_UTF8, "abc", 3, wide, -1),   toNarrow(CP_UTF8, u"abc", 3, narrow, -1),
+        toWide(CP_UTF8, "abc", 3, nullptr, 4), toNarrow(CP_UTF8, u"abc", 3, nullptr, 4),
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(0, row.result);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), row.error);
+    }
+    SetLastError(0);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0x1 /* precomposed */, "abc", 3, wide, 4));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FLAGS), GetLastError());
+}
+
+class CodePageSeams : public ::testing::Test {
+protected:
+    void TearDown() override { SeamClearFailures(); }
+};
+
+TEST_F(CodePageSeams, TheArmedCallFailsWithItsCodeAndTheOthersSucceed) {
+    WCHAR wide[8];
+    SeamFailNthCall("MultiByteToWideChar", 2, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, nullptr, 0));
+    SetLastError(0);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, wide, 8));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
+    EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, wide, 8));
+
+    char narrow[8];
+    SeamFailNthCall("WideCharToMultiByte", 1, ERROR_INVALID_PARAMETER);
+    SetLastError(0);
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, u"abc", 3, narrow, 8, nullptr, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_EQ(3, WideCharToMultiByte(CP_UTF8, 0, u"abc", 3, narrow, 8, nullptr, nullptr));
+}
+
+TEST_F(CodePageSeams, AFailureDoesNotTouchTheDestination) {
+    WCHAR wide[4] = {u'q', u'q', u'q', u'q'};
+    SeamFailNthCall("MultiByteToWideChar", 1, ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", 3, wide, 4));
+    EXPECT_TRUE(WString(wide, 4) == u"qqqq");
+}
+
+}  // namespace
