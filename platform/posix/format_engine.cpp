@@ -5,12 +5,14 @@
 // `Formatter` walks the format, reads one conversion specification at a time and
 // renders integers, characters, strings and floating-point numbers into the sink.
 // Both are templates over the character type of the format and the output (char
-// or char16_t). Floating-point digits come from the C library's snprintf on a
-// double and are then shaped the way msvcrt prints them (three-digit exponents).
+// or char16_t). Floating-point numbers are shaped the way msvcrt prints them: 17
+// significant digits rounded half up, three-digit exponents.
 #include "platform/posix/format_engine.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -24,8 +26,8 @@ namespace {
 
 // Formatted output longer than this cannot be reported as an int count.
 constexpr size_t kMaxOutput = INT_MAX;
-// Floating-point precision beyond this is cut: msvcrt uses the same ceiling, and
-// it keeps the digits that snprintf has to produce bounded.
+// Floating-point precision beyond this is cut, which keeps the text built for one
+// number bounded (msvcrt has a ceiling of its own for the same reason).
 constexpr int kMaxFloatPrecision = 512;
 
 // Where the formatted characters go: the caller's buffer, or nowhere when only the
@@ -115,6 +117,176 @@ size_t BoundedLength(const T* text, int limit) {
         ++length;
     }
     return length;
+}
+
+// ---------------------------------------------------------------- floating point
+//
+// msvcrt turns a double into at most 17 significant decimal digits and then rounds
+// that digit string half up to the precision asked for, padding with zeros: so
+// "%.0f" of 2.5 is "3" and "%.20f" of 0.1 is "0.10000000000000001000". The 17
+// digits come from the C library (correctly rounded); the rest is done here.
+
+// Significant digits of a non-negative value; the first stands for 10^exponent.
+// Digits past the end are zeros; no digits at all is the value zero.
+struct Decimal {
+    std::string digits;
+    int exponent = 0;
+};
+
+Decimal SeventeenDigits(double magnitude) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.16e", magnitude);  // d.dddddddddddddddde+XX
+    Decimal decimal;
+    decimal.digits.push_back(text[0]);
+    decimal.digits.append(text + 2, 16);
+    decimal.exponent = std::atoi(text + 19);
+    return decimal;
+}
+
+// Rounds half up to `count` significant digits; a carry adds a digit in front (and
+// the exponent grows). A negative count leaves nothing: the value rounds to zero.
+void RoundHalfUp(Decimal* decimal, int count) {
+    if (count < 0) {
+        decimal->digits.clear();
+        return;
+    }
+    std::string digits = "0" + decimal->digits;  // room for a carry
+    int exponent = decimal->exponent + 1;
+    const size_t keep = static_cast<size_t>(count) + 1;
+    if (keep < digits.size()) {
+        const bool up = digits[keep] >= '5';
+        digits.resize(keep);
+        for (size_t i = keep; up && i-- > 0;) {
+            if (digits[i] != '9') {
+                ++digits[i];
+                break;
+            }
+            digits[i] = '0';
+        }
+    }
+    if (digits[0] == '0') {
+        digits.erase(0, 1);
+        --exponent;
+    }
+    decimal->digits = digits;
+    decimal->exponent = exponent;
+}
+
+char DigitAt(const Decimal& decimal, int power) {
+    const long long index = static_cast<long long>(decimal.exponent) - power;
+    if (index < 0 || index >= static_cast<long long>(decimal.digits.size())) {
+        return '0';
+    }
+    return decimal.digits[static_cast<size_t>(index)];
+}
+
+// "ddd.ddd" with `precision` decimals of an already rounded value.
+std::string FixedText(const Decimal& decimal, int precision, bool alternate) {
+    std::string text;
+    const int top = decimal.digits.empty() ? 0 : std::max(decimal.exponent, 0);
+    for (int power = top; power >= 0; --power) {
+        text.push_back(DigitAt(decimal, power));
+    }
+    if (precision > 0 || alternate) {
+        text.push_back('.');
+    }
+    for (int power = -1; power >= -precision; --power) {
+        text.push_back(DigitAt(decimal, power));
+    }
+    return text;
+}
+
+// "d.ddde+XXX" with `precision` decimals of an already rounded value; the value
+// zero has the exponent 0.
+std::string ExponentText(const Decimal& decimal, int precision, bool alternate, bool upper) {
+    const bool zero = decimal.digits.find_first_not_of('0') == std::string::npos;
+    const int exponent = zero ? 0 : decimal.exponent;
+    Decimal mantissa = decimal;
+    mantissa.exponent = 0;  // the first digit before the point
+    std::string text;
+    text.push_back(DigitAt(mantissa, 0));
+    if (precision > 0 || alternate) {
+        text.push_back('.');
+    }
+    for (int power = -1; power >= -precision; --power) {
+        text.push_back(DigitAt(mantissa, power));
+    }
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "%c%c%03d", upper ? 'E' : 'e', exponent < 0 ? '-' : '+',
+                  exponent < 0 ? -exponent : exponent);
+    text += tail;
+    return text;
+}
+
+// Without "#", %g drops the zeros at the end of the decimals, and a bare point.
+void TrimDecimals(std::string* text) {
+    const size_t point = text->find('.');
+    if (point == std::string::npos) {
+        return;
+    }
+    const size_t mark = text->find_first_of("eE");
+    const size_t end = mark == std::string::npos ? text->size() : mark;
+    size_t last = end;
+    while (last > point + 1 && (*text)[last - 1] == '0') {
+        --last;
+    }
+    if (last == point + 1) {
+        last = point;
+    }
+    text->erase(last, end - last);
+}
+
+// The text of a non-negative value (the sign is the caller's) for one of the
+// conversions e E f F g G.
+std::string FloatingText(double magnitude, char conversion, const Spec& spec) {
+    const bool upper = conversion == 'E' || conversion == 'F' || conversion == 'G';
+    if (!std::isfinite(magnitude)) {
+        return std::isnan(magnitude) ? (upper ? "NAN" : "nan") : (upper ? "INF" : "inf");
+    }
+    int precision = spec.precision < 0 ? 6 : std::min(spec.precision, kMaxFloatPrecision);
+    Decimal decimal = SeventeenDigits(magnitude);
+    switch (conversion) {
+        case 'f':
+        case 'F':
+            RoundHalfUp(&decimal, decimal.exponent + precision + 1);
+            return FixedText(decimal, precision, spec.alternate);
+        case 'e':
+        case 'E':
+            RoundHalfUp(&decimal, precision + 1);
+            return ExponentText(decimal, precision, spec.alternate, upper);
+        default: {  // g, G: the shorter of the two, by the exponent after rounding
+            if (precision == 0) {
+                precision = 1;
+            }
+            RoundHalfUp(&decimal, precision);
+            const int exponent = magnitude == 0.0 ? 0 : decimal.exponent;
+            std::string text = (exponent < -4 || exponent >= precision)
+                                   ? ExponentText(decimal, precision - 1, spec.alternate, upper)
+                                   : FixedText(decimal, precision - 1 - exponent, spec.alternate);
+            if (!spec.alternate) {
+                TrimDecimals(&text);
+            }
+            return text;
+        }
+    }
+}
+
+// Bytes of the first `limit` UTF-8 characters of a string (all when -1): a
+// character is a lead byte with the continuation bytes behind it. Never reads
+// past the terminator. `characters` receives how many were taken.
+size_t Utf8Prefix(const char* text, int limit, size_t* characters) {
+    const size_t most = limit < 0 ? SIZE_MAX : static_cast<size_t>(limit);
+    size_t bytes = 0;
+    size_t count = 0;
+    while (count < most && text[bytes] != 0) {
+        ++bytes;
+        while ((static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) {
+            ++bytes;
+        }
+        ++count;
+    }
+    *characters = count;
+    return bytes;
 }
 
 template <typename Ch>
@@ -248,20 +420,28 @@ class Formatter {
                     spec->text = TextWidth::kWide;
                     ++*f;
                     continue;
-                case 'I':
-                    ++*f;
-                    if (Code((*f)[0]) == '6' && Code((*f)[1]) == '4') {
-                        *f += 2;
+                case 'L':
+                    ++*f;  // long double is double in this language
+                    continue;
+                case 'I': {
+                    const unsigned next = Code((*f)[1]);
+                    if (next == '6' && Code((*f)[2]) == '4') {
+                        *f += 3;
                         spec->integerBits = 64;
                         spec->pointerSized = false;
-                    } else if (Code((*f)[0]) == '3' && Code((*f)[1]) == '2') {
-                        *f += 2;
+                    } else if (next == '3' && Code((*f)[2]) == '2') {
+                        *f += 3;
                         spec->integerBits = 32;
                         spec->pointerSized = false;
-                    } else {
+                    } else if (next == 'd' || next == 'i' || next == 'o' || next == 'u' ||
+                               next == 'x' || next == 'X') {
+                        *f += 1;
                         spec->pointerSized = true;
+                    } else {
+                        return;  // not a size: the "I" is printed as an unknown conversion
                     }
                     continue;
+                }
                 default:
                     return;
             }
@@ -357,7 +537,6 @@ class Formatter {
         // msvcrt prints a pointer as upper-case hexadecimal, all digits shown.
         Spec pointer = spec;
         pointer.precision = static_cast<int>(2 * sizeof(void*));
-        pointer.alternate = false;
         const auto value = reinterpret_cast<uintptr_t>(va_arg(*args_, void*));
         return Digits(pointer, value, false, 16, true, false);
     }
@@ -460,61 +639,32 @@ class Formatter {
         if (text == nullptr) {
             text = "(null)";
         }
-        const size_t length = BoundedLength(text, spec.precision);
-        return Layout(spec, "", 0, length, [&] { return PutNarrow(text, length); });
+        if constexpr (std::is_same_v<Ch, char16_t>) {
+            // Into wide output, width and precision count the multibyte characters
+            // of the argument, as the C runtime counts them.
+            size_t characters = 0;
+            const size_t bytes = Utf8Prefix(text, spec.precision, &characters);
+            return Layout(spec, "", 0, characters, [&] { return PutNarrow(text, bytes); });
+        } else {
+            const size_t length = BoundedLength(text, spec.precision);
+            return Layout(spec, "", 0, length, [&] { return PutNarrow(text, length); });
+        }
     }
 
     bool Floating(const Spec& spec, char conversion) {
         const double value = va_arg(*args_, double);
-        char format[16];
-        size_t at = 0;
-        format[at++] = '%';
-        if (spec.plus)
-            format[at++] = '+';
-        if (spec.space)
-            format[at++] = ' ';
-        if (spec.alternate)
-            format[at++] = '#';
-        format[at++] = '.';
-        format[at++] = '*';
-        format[at++] = conversion;
-        format[at] = '\0';
-        int precision = spec.precision < 0 ? 6 : spec.precision;
-        if (precision > kMaxFloatPrecision) {
-            precision = kMaxFloatPrecision;
-        }
-        const int length = std::snprintf(nullptr, 0, format, precision, value);
-        if (length < 0) {
-            refused_ = true;
-            return false;
-        }
-        std::string text(static_cast<size_t>(length) + 1, '\0');
-        std::snprintf(&text[0], text.size(), format, precision, value);
-        text.resize(static_cast<size_t>(length));
-        if (std::isfinite(value)) {
-            WidenExponent(&text);
-        }
+        const std::string body = FloatingText(std::fabs(value), conversion, spec);
+        char sign[1];
         size_t signLength = 0;
-        if (!text.empty() && (text[0] == '-' || text[0] == '+' || text[0] == ' ')) {
-            signLength = 1;
+        if (std::signbit(value)) {
+            sign[signLength++] = '-';
+        } else if (spec.plus) {
+            sign[signLength++] = '+';
+        } else if (spec.space) {
+            sign[signLength++] = ' ';
         }
-        const char* body = text.data() + signLength;
-        const size_t bodyLength = text.size() - signLength;
-        return Layout(spec, text.data(), signLength, bodyLength,
-                      [&] { return sink_->Text(body, bodyLength); });
-    }
-
-    // msvcrt prints at least three exponent digits: 1.5e+000, not 1.5e+00.
-    static void WidenExponent(std::string* text) {
-        const size_t mark = text->find_first_of("eE");
-        if (mark == std::string::npos || mark + 1 >= text->size()) {
-            return;
-        }
-        const size_t digits = mark + 2;  // after the exponent's sign
-        const size_t count = text->size() - digits;
-        if (count < 3) {
-            text->insert(digits, 3 - count, '0');
-        }
+        return Layout(spec, sign, signLength, body.size(),
+                      [&] { return sink_->Text(body.data(), body.size()); });
     }
 
     Sink<Ch>* sink_;

@@ -5,17 +5,24 @@
 //   - flags "- + space # 0", a width and a precision (either may be "*");
 //   - size prefixes "h" (16-bit integer, narrow character or string), "l" (32-bit
 //     integer, wide character or string), "ll" and "I64" (64-bit), "I32" (32-bit),
-//     "I" (pointer-sized), "w" (wide character or string);
+//     "I" (pointer-sized), "w" (wide character or string), "L" (no change:
+//     long double is double);
 //   - conversions d i u o x X c C s S p f F e E g G and "%%";
 //   - "%s" and "%c" take text of the format's own width, "%S" and "%C" of the other
 //     width; "%hs"/"%hc" are always narrow, "%ls"/"%ws"/"%lc"/"%wc" always wide;
 //   - a null string prints "(null)"; width and precision of a string count the
-//     characters (code units) of the argument;
-//   - exponents have at least three digits (1.500000e+000), as msvcrt prints them;
-//   - "%p" prints the pointer as upper-case hexadecimal, two digits per byte;
+//     characters of the argument (UTF-16 units, or UTF-8 characters for narrow
+//     text into a wide output);
+//   - floating-point numbers carry 17 significant digits at most, rounded half up
+//     (then zeros), and exponents have three digits (1.500000e+000), as msvcrt
+//     prints them; infinities and NaNs print as inf and nan (INF, NAN);
+//   - "%p" prints the pointer as upper-case hexadecimal, two digits per byte
+//     ("%#p" with a 0X in front);
 //   - an unknown conversion character is printed as itself, consuming no argument.
 // "%n" is refused: the run fails. Wide text put into a narrow output is encoded as
-// UTF-8, narrow text put into a wide output is decoded from UTF-8.
+// UTF-8 (an unpaired surrogate as U+FFFD), narrow text put into a wide output is
+// decoded from UTF-8 (an ill-formed sequence, or a lone non-ASCII "%C" byte,
+// becomes U+FFFD).
 #ifndef OSTREL_PLATFORM_POSIX_FORMAT_ENGINE_H
 #define OSTREL_PLATFORM_POSIX_FORMAT_ENGINE_H
 

@@ -18,7 +18,9 @@ using WString = std::basic_string<WCHAR>;
 constexpr WCHAR kMark = 0x2A2A;  // a character no operation writes on its own
 constexpr char kByteMark = '#';
 
-WString Marks(size_t count) { return WString(count, kMark); }
+WString Marks(size_t count) {
+    return WString(count, kMark);
+}
 
 HRESULT PrintfA(char* dest, size_t capacity, const char* format, ...) {
     va_list args;
@@ -322,8 +324,7 @@ TEST(FormattedOutput, RefusesACapacityOfZeroOrAboveTheMaximum) {
     EXPECT_EQ(kMark, wide[0]);
     EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
               PrintfW(wide, static_cast<size_t>(STRSAFE_MAX_CCH) + 1, WSTR("abc")));
-    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
-              StringCchPrintfW(wide, 0, WSTR("%d"), 1));
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER, StringCchPrintfW(wide, 0, WSTR("%d"), 1));
     EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER, StringCchPrintfA(narrow, 0, "%d", 1));
 }
 
@@ -346,8 +347,7 @@ TEST(RuntimeFormatter, TerminatesOnlyWhenThereIsRoomAndReportsOverflowAsMinusOne
         bool terminated;
     };
     const Row rows[] = {
-        {8, 5, "hello", true},
-        {6, 5, "hello", true},
+        {8, 5, "hello", true},  {6, 5, "hello", true},
         {5, 5, "hello", false},  // exactly full: no terminator
         {4, -1, "hell", false},  // too long: the first count characters, then -1
         {0, -1, "", false},

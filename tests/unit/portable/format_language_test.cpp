@@ -111,7 +111,8 @@ TEST(WideFormat, TextWidthFollowsTheFormatAndThePrefix) {
         {WSTR("N"), Wide(WSTR("%C"), 'N')},
         // h is always narrow; l and w always wide
         {WSTR("h|H"), Wide(WSTR("%hs|%hS"), "h", "H")},
-        {WSTR("l|L|w|W"), Wide(WSTR("%ls|%lS|%ws|%wS"), WSTR("l"), WSTR("L"), WSTR("w"), WSTR("W"))},
+        {WSTR("l|L|w|W"),
+         Wide(WSTR("%ls|%lS|%ws|%wS"), WSTR("l"), WSTR("L"), WSTR("w"), WSTR("W"))},
         {WSTR("a|b|c"), Wide(WSTR("%hc|%lc|%wc"), 'a', WSTR('b'), WSTR('c'))},
         {WSTR("(null)|(null)"), Wide(WSTR("%s|%S"), static_cast<const WCHAR*>(nullptr),
                                      static_cast<const char*>(nullptr))},
@@ -156,9 +157,8 @@ TEST(NarrowFormat, Integers) {
         // h: 16 bits
         {"4464|65534|FFFE|fffe", Narrow("%hd|%hu|%hX|%hx", 70000, -2, -2, -2)},
         // l: 32 bits, as long is on Windows
-        {"4294967295|-1|abcdef",
-         Narrow("%lu|%ld|%lx", static_cast<LONG>(-1), static_cast<LONG>(-1),
-                static_cast<LONG>(0xABCDEF))},
+        {"4294967295|-1|abcdef", Narrow("%lu|%ld|%lx", static_cast<LONG>(-1), static_cast<LONG>(-1),
+                                        static_cast<LONG>(0xABCDEF))},
         // I64 and I32
         {"-5|123456789|6", Narrow("%I64d|%I64X|%I32d", static_cast<long long>(-5),
                                   static_cast<long long>(0x123456789LL), 6)},
@@ -178,8 +178,8 @@ TEST(NarrowFormat, FlagsWidthAndPrecision) {
         {"1    |7|", Narrow("%*d|%.*d|", -5, 1, -3, 7)},
         // strings and characters
         {"ab|   ab|ab   |wxy", Narrow("%.2s|%5s|%-5s|%.3S", "abcdef", "ab", "ab", WSTR("wxyz"))},
-        {"(nu|(null)", Narrow("%.3s|%s", static_cast<const char*>(nullptr),
-                              static_cast<const char*>(nullptr))},
+        {"(nu|(null)",
+         Narrow("%.3s|%s", static_cast<const char*>(nullptr), static_cast<const char*>(nullptr))},
         {"    x|y  |", Narrow("%5c|%-3c|", 'x', 'y')},
     };
     Check(rows, sizeof rows / sizeof rows[0]);
@@ -201,13 +201,35 @@ TEST(NarrowFormat, FloatingPoint) {
         {"+3.14e+000|-000003.14|2.5       |",
          Narrow("%+.2e|%010.2f|%-10.1f|", 3.14159, -3.14159, 2.5)},
         {"1.00", Narrow("%#.3g", 1.0)},
+        {"0.0001|1e-005|1.23457e+006|0", Narrow("%g|%g|%g|%g", 0.0001, 0.00001, 1234567.0, 0.0)},
+        {"0.000000e+000|1.000000e-300", Narrow("%e|%e", 0.0, 1e-300)},
+    };
+    Check(rows, sizeof rows / sizeof rows[0]);
+}
+
+TEST(NarrowFormat, FloatingPointRoundsHalfUp) {
+    // ties in the decimal digits round away from zero, not to even
+    const NarrowRow rows[] = {
+        {"1|2|3|-3|0.3", Narrow("%.0f|%.0f|%.0f|%.0f|%.1f", 0.5, 1.5, 2.5, -2.5, 0.25)},
+        {"    1.0313|    0.1563", Narrow("%10.4f|%10.4f", 1.03125, 0.15625)},
+        {"0.13|0.38|1.063e+000|2.3e+000",
+         Narrow("%.2f|%.2f|%.3e|%.1e", 0.125, 0.375, 1.0625, 2.25)},
+        {"3e+000|3.e+000|3.", Narrow("%.0e|%#.0e|%#.0f", 2.5, 2.5, 2.5)},
+        {"99999.9|1e+006|1e+004", Narrow("%g|%g|%.3g", 99999.95, 999999.5, 9995.0)},
+        {"  10.0|-0010.00", Narrow("%6.1f|%08.2f", 9.96, -9.996)},
     };
     Check(rows, sizeof rows / sizeof rows[0]);
 }
 
 TEST(NarrowFormat, PointerIsUpperCaseHexWithEveryDigit) {
     const std::string expected = std::string(2 * sizeof(void*) - 4, '0') + "12AB";
-    EXPECT_EQ(expected, Narrow("%p", reinterpret_cast<void*>(static_cast<uintptr_t>(0x12AB))));
+    void* pointer = reinterpret_cast<void*>(static_cast<uintptr_t>(0x12AB));
+    EXPECT_EQ(expected, Narrow("%p", pointer));
+    EXPECT_EQ("0X" + expected, Narrow("%#p", pointer));
+}
+
+TEST(NarrowFormat, AnIThatIsNoSizePrefixIsPrintedAsText) {
+    EXPECT_EQ("I6d|I|5", Narrow("%I6d|%I|%Iu", static_cast<size_t>(5)));
 }
 
 }  // namespace

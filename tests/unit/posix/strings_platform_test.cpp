@@ -76,7 +76,17 @@ TEST(PosixFormat, SizesBeyondTheOnesTheLibraryUses) {
 }
 
 TEST(PosixFormat, ZeroFlagGivesWayToAPrecision) {
-    EXPECT_EQ("     007|-0000042", Narrow("%08.3d|%08d", 7, -42));
+    EXPECT_EQ("     007|-0000042|     |0", Narrow("%08.3d|%08d|%05.0d|%#.0o", 7, -42, 0, 0));
+}
+
+TEST(PosixFormat, FloatingPointCarriesSeventeenSignificantDigits) {
+    EXPECT_EQ("0.10000000000000001000", Narrow("%.20f", 0.1));
+    EXPECT_EQ("6.666666666666666300e-001", Narrow("%.18e", 2.0 / 3));
+    EXPECT_EQ("123456789012345680.000000", Narrow("%f", 123456789012345678.0));
+    EXPECT_EQ(
+        "1.500000|-0.000000|inf|-INF|nan",
+        Narrow("%Lf|%f|%f|%E|%g", 1.5, -0.0, std::numeric_limits<double>::infinity(),
+               -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()));
 }
 
 TEST(PosixFormat, UnknownConversionsPrintThemselvesAndTakeNoArgument) {
@@ -108,18 +118,16 @@ TEST(PosixFormat, WidthsFarBeyondTheBufferStopAtItsEnd) {
     char buffer[8] = {};
     EXPECT_EQ(-1, Bounded(buffer, sizeof buffer, "%2147483647d", 1));
     EXPECT_EQ(std::string(8, ' '), std::string(buffer, 8));
-    EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER, PrintfA(buffer, sizeof buffer, "%.99999s|%*d", "ab",
-                                                     2147483647, 5));
+    EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER,
+              PrintfA(buffer, sizeof buffer, "%.99999s|%*d", "ab", 2147483647, 5));
     EXPECT_EQ(std::string("ab|    "), buffer);
 }
 
 TEST(PosixBoundaries, CapacityZeroAndTheLargestCountsFollowTheLibrarysContract) {
     WCHAR dest[4] = {u'x', u'x', u'x', u'x'};
     // a capacity of 0 is refused even when there is nothing to copy
-    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
-              StringCchCopyNExW(dest, 0, u"", 0, nullptr, nullptr, 0));
-    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
-              StringCchCatNExW(dest, 0, u"", 0, nullptr, nullptr, 0));
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER, StringCchCopyNExW(dest, 0, u"", 0, nullptr, nullptr, 0));
+    EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER, StringCchCatNExW(dest, 0, u"", 0, nullptr, nullptr, 0));
     // counts of STRSAFE_MAX_CCH or more are refused by the wide Ex functions...
     EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
               StringCchCopyNExW(dest, 4, u"ab", STRSAFE_MAX_CCH, nullptr, nullptr, 0));
@@ -152,8 +160,7 @@ TEST(PosixBoundaries, NullArgumentsAreRefusedNotDereferenced) {
     EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
               StringCchCatNExW(wide, 4, nullptr, 2, nullptr, nullptr, 0));
     EXPECT_EQ(S_OK, StringCchCatNExW(wide, 4, nullptr, 0, nullptr, nullptr, 0));
-    EXPECT_EQ(S_OK, StringCchCatNExW(wide, 4, nullptr, 2, nullptr, nullptr,
-                                     STRSAFE_IGNORE_NULLS));
+    EXPECT_EQ(S_OK, StringCchCatNExW(wide, 4, nullptr, 2, nullptr, nullptr, STRSAFE_IGNORE_NULLS));
     EXPECT_TRUE(WString(wide) == u"x");
     EXPECT_EQ(STRSAFE_E_INVALID_PARAMETER,
               StringCchCopyNExW(wide, 4, u"ab", 2, nullptr, nullptr, 0x00010000));
@@ -177,9 +184,9 @@ TEST(PosixBoundaries, FailureFlags) {
     EXPECT_EQ(text + 2, end);
     EXPECT_EQ(2u, remaining);
     // fill on failure with a pattern: every character but the terminating last one
-    EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER,
-              StringCchCopyNExW(dest, 4, u"abcdef", 6, &end, &remaining,
-                                STRSAFE_FILL_ON_FAILURE | 0x41));
+    EXPECT_EQ(
+        STRSAFE_E_INSUFFICIENT_BUFFER,
+        StringCchCopyNExW(dest, 4, u"abcdef", 6, &end, &remaining, STRSAFE_FILL_ON_FAILURE | 0x41));
     EXPECT_TRUE(WString(dest, 5) == WString(3, 0x4141) + WString(1, 0) + WString(1, u'q'));
     EXPECT_EQ(dest + 3, end);
     EXPECT_EQ(1u, remaining);
@@ -228,8 +235,24 @@ TEST(PosixCodePages, OtherCodePagesAndBadArgumentsAreRefused) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FLAGS), GetLastError());
 }
 
+// As Windows documents it (Wine 8 accepts both).
+TEST(PosixCodePages, Utf8TakesNoDefaultCharacterAndFewFlags) {
+    char buffer[8];
+    BOOL usedDefault = FALSE;
+    SetLastError(0);
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, u"abc", 3, buffer, 8, "?", nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    SetLastError(0);
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, u"abc", 3, buffer, 8, nullptr, &usedDefault));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    SetLastError(0);
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0x400 /* no best fit */, u"abc", 3, buffer, 8,
+                                     nullptr, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FLAGS), GetLastError());
+}
+
 class CodePageSeams : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { SeamClearFailures(); }
 };
 
