@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/posix/win32_base.h"
@@ -39,5 +40,32 @@ void SeamQueueUuids(const std::vector<UUID>& uuids);
 // created as needed. SeamRegistryClear removes everything.
 void SeamRegistrySetValue(const char16_t* key, const char16_t* name, const void* data, DWORD bytes);
 void SeamRegistryClear();
+
+// Files: number of file handles open (CreateFileW answered, CloseHandle not yet).
+size_t SeamLiveFileHandles();
+// Files: the n-th WriteFile from now on (1 = the next one) writes at most `bytes`
+// bytes and still reports success, as a short write would. 0 cancels.
+void SeamLimitNthWrite(unsigned nth, DWORD bytes);
+// Files: runs `hook` right before the n-th call (1 = the next one) of the file API
+// `api` ("CreateFileW", "ReadFile", "WriteFile", "GetFileSizeEx", ...), as when
+// another party acts on the file between two calls. Cleared once run.
+void SeamBeforeNthFileCall(const char* api, unsigned nth, std::function<void()> hook);
+// Files: disarms the hooks and the short write armed above.
+void SeamClearFileSeams();
+
+// COM: objects alive (created and not yet released to zero) and BSTRs allocated
+// and not yet freed, over the whole process.
+size_t SeamLiveComObjects();
+size_t SeamLiveBstrs();
+// COM: the calling thread's CoInitialize depth (CoInitialize calls not yet
+// balanced by CoUninitialize).
+long SeamComInitDepth();
+// COM: number of CLSIDFromProgID calls so far.
+unsigned SeamProgIdLookups();
+// COM: removes a ProgID and its class from the registry, as uninstalling the
+// component would ("Msxml2.DOMDocument", "MSXML.DOMDocument"); registering puts
+// one of those two back.
+void SeamUnregisterProgId(const char16_t* progId);
+void SeamRegisterProgId(const char16_t* progId);
 
 #endif  // OSTREL_PLATFORM_POSIX_SEAMS_H

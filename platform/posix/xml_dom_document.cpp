@@ -1,0 +1,253 @@
+// The DOM document class ("Msxml2.DOMDocument", "MSXML.DOMDocument") over libxml2:
+// createElement, put_async, load from a file, and the node operations on the
+// document itself.
+//
+// load reads the file itself and parses the bytes in memory: no URL handling, no
+// network (XML_PARSE_NONET), no entity substitution, no DTD and no external entity
+// of any kind (the entity loader refuses everything). The encoding comes from the
+// byte order mark or the declaration, so UTF-16 files load. A missing or malformed
+// file leaves an empty document and answers S_FALSE, as MSXML does.
+#include <fcntl.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <new>
+
+#include "platform/posix/seams.h"
+#include "platform/posix/xml_dom.h"
+
+namespace {
+
+xmlParserInputPtr RefuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
+    return nullptr;
+}
+
+void InstallEntityLoader() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xmlSetExternalEntityLoader(RefuseExternalEntity);
+    });
+}
+
+// The whole file, or false when it cannot be opened or read.
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = true;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t count = read(fd, chunk, sizeof(chunk));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            ok = false;
+            break;
+        }
+        if (count == 0) {
+            break;
+        }
+        try {
+            bytes->append(chunk, static_cast<size_t>(count));
+        } catch (const std::bad_alloc&) {
+            ok = false;
+            break;
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+// A parsed document, or null when the bytes are not well-formed XML.
+xmlDocPtr Parse(const std::string& bytes) {
+    if (bytes.size() > static_cast<size_t>(INT32_MAX)) {
+        return nullptr;
+    }
+    xmlParserCtxtPtr context = xmlNewParserCtxt();
+    if (context == nullptr) {
+        return nullptr;
+    }
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    xmlDocPtr doc = xmlCtxtReadMemory(context, bytes.data(), static_cast<int>(bytes.size()),
+                                      nullptr, nullptr, options);
+    if (doc != nullptr && !context->wellFormed) {
+        xmlFreeDoc(doc);
+        doc = nullptr;
+    }
+    xmlFreeParserCtxt(context);
+    return doc;
+}
+
+class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
+  public:
+    explicit DomDocument(XmlTreeRef tree) : tree_(std::move(tree)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        *object = nullptr;
+        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IXMLDOMNode) ||
+            IsEqualGUID(iid, IID_IXMLDOMDocument)) {
+            *object = static_cast<IXMLDOMDocument*>(this);
+        } else if (IsEqualGUID(iid, IID_DomNodeSource)) {
+            *object = static_cast<DomNodeSource*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = refs_.Drop();
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE get_nodeName(BSTR* name) override {
+        return DomNodeName(Node(), name);
+    }
+    HRESULT STDMETHODCALLTYPE get_nodeValue(VARIANT* value) override {
+        return DomNodeValue(Node(), value);
+    }
+    HRESULT STDMETHODCALLTYPE get_nodeType(DOMNodeType* type) override {
+        return DomNodeType(Node(), type);
+    }
+    HRESULT STDMETHODCALLTYPE get_attributes(IXMLDOMNamedNodeMap** map) override {
+        return DomNodeAttributes(tree_, Node(), map);
+    }
+    HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode* newChild,
+                                          IXMLDOMNode** outNewChild) override {
+        return DomNodeAppendChild(tree_, Node(), newChild, outNewChild);
+    }
+    HRESULT STDMETHODCALLTYPE selectSingleNode(BSTR query, IXMLDOMNode** result) override {
+        return DomNodeSelectSingle(tree_, Node(), query, result);
+    }
+
+    HRESULT STDMETHODCALLTYPE get_documentElement(IXMLDOMElement** element) override {
+        if (element == nullptr) {
+            return E_INVALIDARG;
+        }
+        *element = nullptr;
+        const xmlNodePtr root = xmlDocGetRootElement(tree_->doc);
+        if (root == nullptr) {
+            return S_FALSE;
+        }
+        IXMLDOMNode* node = WrapDomNode(tree_, root);
+        if (node == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        const HRESULT hr =
+            node->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element));
+        node->Release();
+        return hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE createElement(BSTR tagName, IXMLDOMElement** element) override {
+        if (element == nullptr) {
+            return E_INVALIDARG;
+        }
+        *element = nullptr;
+        uint32_t code = 0;
+        if (SeamCallFails("IXMLDOMDocument::createElement", &code)) {
+            return static_cast<HRESULT>(code);
+        }
+        const std::string name = Utf8FromBstr(tagName);
+        const xmlChar* xmlName = reinterpret_cast<const xmlChar*>(name.c_str());
+        if (name.empty() || std::char_traits<char>::length(name.c_str()) != name.size() ||
+            xmlValidateName(xmlName, 0) != 0) {
+            return E_FAIL;  // not a name
+        }
+        try {
+            tree_->created.reserve(tree_->created.size() + 1);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        const xmlNodePtr node = xmlNewDocNode(tree_->doc, nullptr, xmlName, nullptr);
+        if (node == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        tree_->created.push_back(node);  // freed with the tree while unattached
+        IXMLDOMNode* wrapped = WrapDomNode(tree_, node);
+        if (wrapped == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        const HRESULT hr =
+            wrapped->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element));
+        wrapped->Release();
+        return hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL isAsync) override {
+        async_ = isAsync;  // loading is synchronous either way
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE load(VARIANT source, VARIANT_BOOL* isSuccessful) override {
+        if (isSuccessful != nullptr) {
+            *isSuccessful = VARIANT_FALSE;
+        }
+        uint32_t code = 0;
+        if (SeamCallFails("IXMLDOMDocument::load", &code)) {
+            return static_cast<HRESULT>(code);
+        }
+        if (source.vt != VT_BSTR) {
+            return E_INVALIDARG;  // only a path is taken here
+        }
+        InstallEntityLoader();
+        XmlTreeRef loaded;
+        try {
+            loaded = std::make_shared<XmlTree>();
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        std::string bytes;
+        const std::string path = Utf8FromBstr(source.bstrVal);
+        if (!path.empty() && ReadFileBytes(path, &bytes)) {
+            loaded->doc = Parse(bytes);
+        }
+        if (loaded->doc == nullptr) {
+            // What was there before is gone, as after a failed load in MSXML.
+            loaded = NewEmptyXmlTree();
+            if (loaded == nullptr) {
+                return E_OUTOFMEMORY;
+            }
+            tree_ = loaded;
+            return S_FALSE;
+        }
+        tree_ = loaded;
+        if (isSuccessful != nullptr) {
+            *isSuccessful = VARIANT_TRUE;
+        }
+        return S_OK;
+    }
+
+    XmlTreeRef Tree() const override { return tree_; }
+    xmlNodePtr Node() const override { return reinterpret_cast<xmlNodePtr>(tree_->doc); }
+
+  private:
+    ~DomDocument() = default;
+
+    ComRefCount refs_;
+    XmlTreeRef tree_;
+    VARIANT_BOOL async_ = VARIANT_TRUE;
+};
+
+}  // namespace
+
+IXMLDOMDocument* CreateXmlDomDocument() {
+    XmlTreeRef tree = NewEmptyXmlTree();
+    if (tree == nullptr) {
+        return nullptr;
+    }
+    return new (std::nothrow) DomDocument(std::move(tree));
+}
