@@ -49,6 +49,22 @@ LOG_STARTED = re.compile(r"=== Logging started: \d+/\d+/\d+\s+(\d+):(\d\d):(\d\d
 
 MACHINES = {0x014C: "i686", 0x8664: "x86_64"}
 
+STAMP_EXPORTS = ("CASetRegDateTime", "CACreateURN")
+
+# The actions of each package that call the DLL: name -> deferred?
+PACKAGE_ACTIONS = {
+    "stamp_immediate.wxs": {"StampTime": False, "MintUrn": False, "MintUrnAgain": False},
+    "stamp_deferred.wxs": {"DeferredStamp": True, "DeferredUrn": True},
+}
+
+# CustomAction types: a DLL stored in the Binary table, run from the install
+# script when deferred. The installer takes the DLL's bitness from its PE header,
+# so both builds use the same types. (wixl adds msidbCustomActionTypeNoImpersonate,
+# 2048, unless an action says Impersonate="yes"; the packages say so.)
+CA_DLL_IN_BINARY = 1
+CA_IN_SCRIPT = 1024
+CA_TYPE_51 = 51
+
 
 class Report:
     def __init__(self):
@@ -258,11 +274,50 @@ def build_package(wxs_name, dll, machine, out_dir):
     return (msi if result.returncode == 0 and os.path.exists(msi) else None), result
 
 
+def custom_action_types(msi):
+    """{action: (type, source, target)} from the package's CustomAction table."""
+    result = subprocess.run(
+        ["msiinfo", "export", msi, "CustomAction"], capture_output=True, text=True, timeout=60
+    )
+    rows = {}
+    # Two header lines (column names, column types) and the table's key line.
+    for line in result.stdout.splitlines()[3:]:
+        fields = line.split("\t")
+        if len(fields) >= 4 and fields[1].isdigit():
+            rows[fields[0]] = (int(fields[1]), fields[2], fields[3])
+    return rows
+
+
+def build_and_check_package(report, tag, wxs_name, dll, machine, out_dir):
+    """Builds one package and checks how its CustomAction table calls the DLL:
+    type 1 (DLL in the Binary table), 1024 added when deferred, and that the
+    property-setting actions are plain type 51. Returns the package's path, or None."""
+    msi, built = build_package(wxs_name, dll, machine, out_dir)
+    if not report.check(msi is not None, f"{tag}: wixl builds the package", built.stderr.strip()):
+        return None
+    rows = custom_action_types(msi)
+    wrong = []
+    for action, deferred in PACKAGE_ACTIONS[wxs_name].items():
+        want = CA_DLL_IN_BINARY | (CA_IN_SCRIPT if deferred else 0)
+        got = rows.get(action)
+        if got is None or got[0] != want or got[1] != "OstrelCa":
+            wrong.append(f"{action}: want type {want} from OstrelCa, got {got}")
+    for action, (kind, _, _) in rows.items():
+        if action not in PACKAGE_ACTIONS[wxs_name] and kind != CA_TYPE_51:
+            wrong.append(f"{action}: want type 51, got {kind}")
+    report.check(
+        not wrong,
+        f"{tag}: custom action types are 1, 1025 when deferred, 51 to set properties",
+        "; ".join(wrong),
+    )
+    return msi
+
+
 def install(report, wine, tag, wxs_name, dll, machine, out_dir):
     """Builds and installs one package; returns its Log and the UTC window of the
     install, or None when it did not get that far."""
-    msi, built = build_package(wxs_name, dll, machine, out_dir)
-    if not report.check(msi is not None, f"{tag}: wixl builds the package", built.stderr.strip()):
+    msi = build_and_check_package(report, tag, wxs_name, dll, machine, out_dir)
+    if msi is None:
         return None
     log_name = os.path.splitext(wxs_name)[0] + ".log"
     log_path = os.path.join(out_dir, log_name)
@@ -289,13 +344,23 @@ def install(report, wine, tag, wxs_name, dll, machine, out_dir):
     return log, before, after
 
 
-def check_no_failure(report, tag, log):
+def check_no_failure(report, tag, log, quiet_actions=()):
+    """No failure line, no failed action; the exports named in `quiet_actions`
+    write no line at all when they succeed (their trace lines stay out of the log)."""
     lines = log.failure_lines()
     report.check(not lines, f"{tag}: no failure line from the library", "; ".join(lines))
     failed = log.failed_actions()
     report.check(not failed, f"{tag}: no action ended with a failure", f"failed: {failed}")
-    for line in log.library_lines():
+    library = log.library_lines()
+    for line in library:
         report.note(f"{tag}: library line: {line}")
+    if quiet_actions:
+        chatty = [line for line in library if line.split(":", 1)[0] in quiet_actions]
+        report.check(
+            not chatty,
+            f"{tag}: {' and '.join(quiet_actions)} write no log line on success",
+            "; ".join(chatty),
+        )
 
 
 def check_results(report, tag, log, actions, after=None):
@@ -364,7 +429,7 @@ def run_stamp_immediate(report, wine, machine, dll, out_dir):
         return
     log, before, after = got
     check_results(report, tag, log, ["StampTime", "MintUrn", "MintUrnAgain"])
-    check_no_failure(report, tag, log)
+    check_no_failure(report, tag, log, STAMP_EXPORTS)
     check_time_zone(report, tag, log, before, after)
     check_timestamp(report, tag, log, before, after)
     first = log.properties.get("FirstURN")
@@ -385,7 +450,7 @@ def run_stamp_deferred(report, wine, machine, dll, out_dir):
         return
     log, before, after = got
     check_results(report, tag, log, ["DeferredStamp", "DeferredUrn"], after="InstallFinalize")
-    check_no_failure(report, tag, log)
+    check_no_failure(report, tag, log, STAMP_EXPORTS)
     product = log.properties.get("ProductName")
     report.check(
         product is not None and log.properties.get("CustomActionData") == product,
@@ -428,9 +493,15 @@ def main():
             report.check(False, f"[{machine}] Wine runs {machine} code here", wine.last_error)
         else:
             report.skip(
-                f"[{machine}] e2e packages",
+                f"[{machine}] e2e installs",
                 f"this host's Wine cannot run {machine} code ({wine.last_error or 'no loader'})",
             )
+            # The packages are still built and their tables checked.
+            out_dir = os.path.join(work, machine)
+            os.makedirs(out_dir, exist_ok=True)
+            for wxs_name in PACKAGE_ACTIONS:
+                tag = f"[{machine}] {os.path.splitext(wxs_name)[0]}"
+                build_and_check_package(report, tag, wxs_name, dll, machine, out_dir)
 
     if runnable:
         started = time.monotonic()
