@@ -90,7 +90,7 @@ class Sink {
 enum class TextWidth { kFormats, kNarrow, kWide };
 
 // One conversion specification: %[flags][width][.precision][size]conversion.
-struct Spec {
+struct Directive {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -238,22 +238,22 @@ void TrimDecimals(std::string* text) {
 
 // The text of a non-negative value (the sign is the caller's) for one of the
 // conversions e E f F g G.
-std::string FloatingText(double magnitude, char conversion, const Spec& spec) {
+std::string FloatingText(double magnitude, char conversion, const Directive& directive) {
     const bool upper = conversion == 'E' || conversion == 'F' || conversion == 'G';
     if (!std::isfinite(magnitude)) {
         return std::isnan(magnitude) ? (upper ? "NAN" : "nan") : (upper ? "INF" : "inf");
     }
-    int precision = spec.precision < 0 ? 6 : std::min(spec.precision, kMaxFloatPrecision);
+    int precision = directive.precision < 0 ? 6 : std::min(directive.precision, kMaxFloatPrecision);
     Decimal decimal = SeventeenDigits(magnitude);
     switch (conversion) {
         case 'f':
         case 'F':
             RoundHalfUp(&decimal, decimal.exponent + precision + 1);
-            return FixedText(decimal, precision, spec.alternate);
+            return FixedText(decimal, precision, directive.alternate);
         case 'e':
         case 'E':
             RoundHalfUp(&decimal, precision + 1);
-            return ExponentText(decimal, precision, spec.alternate, upper);
+            return ExponentText(decimal, precision, directive.alternate, upper);
         default: {  // g, G: the shorter of the two, by the exponent after rounding
             if (precision == 0) {
                 precision = 1;
@@ -261,9 +261,9 @@ std::string FloatingText(double magnitude, char conversion, const Spec& spec) {
             RoundHalfUp(&decimal, precision);
             const int exponent = magnitude == 0.0 ? 0 : decimal.exponent;
             std::string text = (exponent < -4 || exponent >= precision)
-                                   ? ExponentText(decimal, precision - 1, spec.alternate, upper)
-                                   : FixedText(decimal, precision - 1 - exponent, spec.alternate);
-            if (!spec.alternate) {
+                                   ? ExponentText(decimal, precision - 1, directive.alternate, upper)
+                                   : FixedText(decimal, precision - 1 - exponent, directive.alternate);
+            if (!directive.alternate) {
                 TrimDecimals(&text);
             }
             return text;
@@ -307,16 +307,16 @@ class Formatter {
                 continue;
             }
             ++f;
-            Spec spec;
-            ReadFlags(&f, &spec);
-            ReadWidth(&f, &spec);
-            ReadPrecision(&f, &spec);
-            ReadSize(&f, &spec);
+            Directive directive;
+            ReadFlags(&f, &directive);
+            ReadWidth(&f, &directive);
+            ReadPrecision(&f, &directive);
+            ReadSize(&f, &directive);
             if (*f == 0) {
                 return true;  // a specification cut off by the end prints nothing
             }
             const Ch conversion = *f++;
-            if (!Convert(conversion, spec)) {
+            if (!Convert(conversion, directive)) {
                 return false;
             }
         }
@@ -341,23 +341,23 @@ class Formatter {
         return static_cast<int>(value);
     }
 
-    void ReadFlags(const Ch** f, Spec* spec) {
+    void ReadFlags(const Ch** f, Directive* directive) {
         for (;; ++*f) {
             switch (Code(**f)) {
                 case '-':
-                    spec->left = true;
+                    directive->left = true;
                     continue;
                 case '+':
-                    spec->plus = true;
+                    directive->plus = true;
                     continue;
                 case ' ':
-                    spec->space = true;
+                    directive->space = true;
                     continue;
                 case '#':
-                    spec->alternate = true;
+                    directive->alternate = true;
                     continue;
                 case '0':
-                    spec->zero = true;
+                    directive->zero = true;
                     continue;
                 default:
                     return;
@@ -365,24 +365,24 @@ class Formatter {
         }
     }
 
-    void ReadWidth(const Ch** f, Spec* spec) {
+    void ReadWidth(const Ch** f, Directive* directive) {
         if (Code(**f) == '*') {
             ++*f;
             const int width = va_arg(*args_, int);
             if (width < 0) {
                 // A negative width from the argument list means left alignment.
-                spec->left = true;
-                spec->width =
+                directive->left = true;
+                directive->width =
                     width == INT_MIN ? static_cast<size_t>(INT_MAX) : static_cast<size_t>(-width);
             } else {
-                spec->width = static_cast<size_t>(width);
+                directive->width = static_cast<size_t>(width);
             }
             return;
         }
-        spec->width = static_cast<size_t>(ReadNumber(f));
+        directive->width = static_cast<size_t>(ReadNumber(f));
     }
 
-    void ReadPrecision(const Ch** f, Spec* spec) {
+    void ReadPrecision(const Ch** f, Directive* directive) {
         if (Code(**f) != '.') {
             return;
         }
@@ -390,34 +390,34 @@ class Formatter {
         if (Code(**f) == '*') {
             ++*f;
             const int precision = va_arg(*args_, int);
-            spec->precision = precision < 0 ? -1 : precision;  // negative: as if none
+            directive->precision = precision < 0 ? -1 : precision;  // negative: as if none
             return;
         }
-        spec->precision = ReadNumber(f);
+        directive->precision = ReadNumber(f);
     }
 
-    void ReadSize(const Ch** f, Spec* spec) {
+    void ReadSize(const Ch** f, Directive* directive) {
         for (;;) {
             switch (Code(**f)) {
                 case 'h':
-                    spec->integerBits = 16;
-                    spec->pointerSized = false;
-                    spec->text = TextWidth::kNarrow;
+                    directive->integerBits = 16;
+                    directive->pointerSized = false;
+                    directive->text = TextWidth::kNarrow;
                     ++*f;
                     continue;
                 case 'l':
                     ++*f;
                     if (Code(**f) == 'l') {
                         ++*f;
-                        spec->integerBits = 64;
+                        directive->integerBits = 64;
                     } else {
-                        spec->integerBits = 32;  // long is 32 bits in this language
+                        directive->integerBits = 32;  // long is 32 bits in this language
                     }
-                    spec->pointerSized = false;
-                    spec->text = TextWidth::kWide;
+                    directive->pointerSized = false;
+                    directive->text = TextWidth::kWide;
                     continue;
                 case 'w':
-                    spec->text = TextWidth::kWide;
+                    directive->text = TextWidth::kWide;
                     ++*f;
                     continue;
                 case 'L':
@@ -427,16 +427,16 @@ class Formatter {
                     const unsigned next = Code((*f)[1]);
                     if (next == '6' && Code((*f)[2]) == '4') {
                         *f += 3;
-                        spec->integerBits = 64;
-                        spec->pointerSized = false;
+                        directive->integerBits = 64;
+                        directive->pointerSized = false;
                     } else if (next == '3' && Code((*f)[2]) == '2') {
                         *f += 3;
-                        spec->integerBits = 32;
-                        spec->pointerSized = false;
+                        directive->integerBits = 32;
+                        directive->pointerSized = false;
                     } else if (next == 'd' || next == 'i' || next == 'o' || next == 'u' ||
                                next == 'x' || next == 'X') {
                         *f += 1;
-                        spec->pointerSized = true;
+                        directive->pointerSized = true;
                     } else {
                         return;  // not a size: the "I" is printed as an unknown conversion
                     }
@@ -448,36 +448,36 @@ class Formatter {
         }
     }
 
-    bool Convert(Ch conversion, const Spec& spec) {
+    bool Convert(Ch conversion, const Directive& directive) {
         switch (Code(conversion)) {
             case 'd':
             case 'i':
-                return Integer(spec, 10, false, true);
+                return Integer(directive, 10, false, true);
             case 'u':
-                return Integer(spec, 10, false, false);
+                return Integer(directive, 10, false, false);
             case 'o':
-                return Integer(spec, 8, false, false);
+                return Integer(directive, 8, false, false);
             case 'x':
-                return Integer(spec, 16, false, false);
+                return Integer(directive, 16, false, false);
             case 'X':
-                return Integer(spec, 16, true, false);
+                return Integer(directive, 16, true, false);
             case 'p':
-                return Pointer(spec);
+                return Pointer(directive);
             case 'c':
-                return Character(spec, false);
+                return Character(directive, false);
             case 'C':
-                return Character(spec, true);
+                return Character(directive, true);
             case 's':
-                return String(spec, false);
+                return String(directive, false);
             case 'S':
-                return String(spec, true);
+                return String(directive, true);
             case 'e':
             case 'E':
             case 'f':
             case 'F':
             case 'g':
             case 'G':
-                return Floating(spec, static_cast<char>(Code(conversion)));
+                return Floating(directive, static_cast<char>(Code(conversion)));
             case 'n':
                 // Writing through an argument pointer is not supported.
                 refused_ = true;
@@ -491,29 +491,29 @@ class Formatter {
     // Pads `content` characters (written by `body`) to the width: blanks before or
     // after, or zeros between the sign or prefix and the digits.
     template <typename Body>
-    bool Layout(const Spec& spec, const char* prefix, size_t prefixLength, size_t content,
+    bool Layout(const Directive& directive, const char* prefix, size_t prefixLength, size_t content,
                 Body body) {
         const size_t total = prefixLength + content;
-        const size_t padding = spec.width > total ? spec.width - total : 0;
-        if (spec.left) {
+        const size_t padding = directive.width > total ? directive.width - total : 0;
+        if (directive.left) {
             return sink_->Text(prefix, prefixLength) && body() && sink_->Repeat(' ', padding);
         }
-        if (spec.zero) {
+        if (directive.zero) {
             return sink_->Text(prefix, prefixLength) && sink_->Repeat('0', padding) && body();
         }
         return sink_->Repeat(' ', padding) && sink_->Text(prefix, prefixLength) && body();
     }
 
-    bool Integer(const Spec& spec, unsigned radix, bool upper, bool isSigned) {
+    bool Integer(const Directive& directive, unsigned radix, bool upper, bool isSigned) {
         uint64_t magnitude = 0;
         bool negative = false;
         if (isSigned) {
             int64_t value = 0;
-            if (spec.pointerSized) {
+            if (directive.pointerSized) {
                 value = va_arg(*args_, intptr_t);
-            } else if (spec.integerBits == 64) {
+            } else if (directive.integerBits == 64) {
                 value = va_arg(*args_, long long);
-            } else if (spec.integerBits == 16) {
+            } else if (directive.integerBits == 16) {
                 value = static_cast<int16_t>(va_arg(*args_, int));
             } else {
                 value = va_arg(*args_, int);
@@ -521,27 +521,27 @@ class Formatter {
             negative = value < 0;
             magnitude = negative ? uint64_t{0} - static_cast<uint64_t>(value)
                                  : static_cast<uint64_t>(value);
-        } else if (spec.pointerSized) {
+        } else if (directive.pointerSized) {
             magnitude = va_arg(*args_, uintptr_t);
-        } else if (spec.integerBits == 64) {
+        } else if (directive.integerBits == 64) {
             magnitude = va_arg(*args_, unsigned long long);
-        } else if (spec.integerBits == 16) {
+        } else if (directive.integerBits == 16) {
             magnitude = static_cast<uint16_t>(va_arg(*args_, unsigned int));
         } else {
             magnitude = va_arg(*args_, unsigned int);
         }
-        return Digits(spec, magnitude, negative, radix, upper, isSigned);
+        return Digits(directive, magnitude, negative, radix, upper, isSigned);
     }
 
-    bool Pointer(const Spec& spec) {
+    bool Pointer(const Directive& directive) {
         // msvcrt prints a pointer as upper-case hexadecimal, all digits shown.
-        Spec pointer = spec;
+        Directive pointer = directive;
         pointer.precision = static_cast<int>(2 * sizeof(void*));
         const auto value = reinterpret_cast<uintptr_t>(va_arg(*args_, void*));
         return Digits(pointer, value, false, 16, true, false);
     }
 
-    bool Digits(Spec spec, uint64_t magnitude, bool negative, unsigned radix, bool upper,
+    bool Digits(Directive directive, uint64_t magnitude, bool negative, unsigned radix, bool upper,
                 bool isSigned) {
         char digits[24];
         size_t count = 0;
@@ -550,12 +550,12 @@ class Formatter {
             digits[count++] = alphabet[rest % radix];
         }
         size_t precision = 1;
-        if (spec.precision >= 0) {
-            precision = static_cast<size_t>(spec.precision);
-            spec.zero = false;  // a precision turns zero padding off
+        if (directive.precision >= 0) {
+            precision = static_cast<size_t>(directive.precision);
+            directive.zero = false;  // a precision turns zero padding off
         }
         size_t zeros = precision > count ? precision - count : 0;
-        if (radix == 8 && spec.alternate && zeros == 0) {
+        if (radix == 8 && directive.alternate && zeros == 0) {
             zeros = 1;  // "%#o": the first digit shown is always 0
         }
         char prefix[2];
@@ -563,16 +563,16 @@ class Formatter {
         if (isSigned) {
             if (negative) {
                 prefix[prefixLength++] = '-';
-            } else if (spec.plus) {
+            } else if (directive.plus) {
                 prefix[prefixLength++] = '+';
-            } else if (spec.space) {
+            } else if (directive.space) {
                 prefix[prefixLength++] = ' ';
             }
-        } else if (radix == 16 && spec.alternate && magnitude != 0) {
+        } else if (radix == 16 && directive.alternate && magnitude != 0) {
             prefix[prefixLength++] = '0';
             prefix[prefixLength++] = upper ? 'X' : 'x';
         }
-        return Layout(spec, prefix, prefixLength, zeros + count, [&] {
+        return Layout(directive, prefix, prefixLength, zeros + count, [&] {
             if (!sink_->Repeat('0', zeros)) {
                 return false;
             }
@@ -585,9 +585,9 @@ class Formatter {
         });
     }
 
-    static TextWidth Resolve(const Spec& spec, bool other) {
-        if (spec.text != TextWidth::kFormats) {
-            return spec.text;
+    static TextWidth Resolve(const Directive& directive, bool other) {
+        if (directive.text != TextWidth::kFormats) {
+            return directive.text;
         }
         const bool formatIsWide = std::is_same_v<Ch, char16_t>;
         return (formatIsWide != other) ? TextWidth::kWide : TextWidth::kNarrow;
@@ -613,10 +613,10 @@ class Formatter {
         }
     }
 
-    bool Character(const Spec& spec, bool other) {
+    bool Character(const Directive& directive, bool other) {
         const int value = va_arg(*args_, int);  // characters arrive promoted to int
-        const bool wide = Resolve(spec, other) == TextWidth::kWide;
-        return Layout(spec, "", 0, 1, [&] {
+        const bool wide = Resolve(directive, other) == TextWidth::kWide;
+        return Layout(directive, "", 0, 1, [&] {
             if (wide) {
                 const char16_t unit = static_cast<char16_t>(value);
                 return PutWide(&unit, 1);
@@ -626,14 +626,14 @@ class Formatter {
         });
     }
 
-    bool String(const Spec& spec, bool other) {
-        if (Resolve(spec, other) == TextWidth::kWide) {
+    bool String(const Directive& directive, bool other) {
+        if (Resolve(directive, other) == TextWidth::kWide) {
             const char16_t* text = va_arg(*args_, const char16_t*);
             if (text == nullptr) {
                 text = u"(null)";
             }
-            const size_t length = BoundedLength(text, spec.precision);
-            return Layout(spec, "", 0, length, [&] { return PutWide(text, length); });
+            const size_t length = BoundedLength(text, directive.precision);
+            return Layout(directive, "", 0, length, [&] { return PutWide(text, length); });
         }
         const char* text = va_arg(*args_, const char*);
         if (text == nullptr) {
@@ -643,27 +643,27 @@ class Formatter {
             // Into wide output, width and precision count the multibyte characters
             // of the argument, as the C runtime counts them.
             size_t characters = 0;
-            const size_t bytes = Utf8Prefix(text, spec.precision, &characters);
-            return Layout(spec, "", 0, characters, [&] { return PutNarrow(text, bytes); });
+            const size_t bytes = Utf8Prefix(text, directive.precision, &characters);
+            return Layout(directive, "", 0, characters, [&] { return PutNarrow(text, bytes); });
         } else {
-            const size_t length = BoundedLength(text, spec.precision);
-            return Layout(spec, "", 0, length, [&] { return PutNarrow(text, length); });
+            const size_t length = BoundedLength(text, directive.precision);
+            return Layout(directive, "", 0, length, [&] { return PutNarrow(text, length); });
         }
     }
 
-    bool Floating(const Spec& spec, char conversion) {
+    bool Floating(const Directive& directive, char conversion) {
         const double value = va_arg(*args_, double);
-        const std::string body = FloatingText(std::fabs(value), conversion, spec);
+        const std::string body = FloatingText(std::fabs(value), conversion, directive);
         char sign[1];
         size_t signLength = 0;
         if (std::signbit(value)) {
             sign[signLength++] = '-';
-        } else if (spec.plus) {
+        } else if (directive.plus) {
             sign[signLength++] = '+';
-        } else if (spec.space) {
+        } else if (directive.space) {
             sign[signLength++] = ' ';
         }
-        return Layout(spec, sign, signLength, body.size(),
+        return Layout(directive, sign, signLength, body.size(),
                       [&] { return sink_->Text(body.data(), body.size()); });
     }
 
