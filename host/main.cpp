@@ -75,7 +75,12 @@ int Run(const HostOptions& options) {
     PrepareSession(install, options);
     InstallerSetMessageObserver(
         [&printer](const InstallerMessage& message) { printer.PrintMessage(message); });
+    // Armed last, so that only the action's own calls are counted.
+    for (const FailedCall& call : options.failedCalls) {
+        SeamFailNthCall(call.api.c_str(), call.nth, call.code);
+    }
     const UINT returnValue = action(install);
+    SeamClearFailures();
     InstallerSetMessageObserver(nullptr);
 
     for (const std::u16string& name : InstallerChangedProperties(install)) {

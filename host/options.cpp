@@ -25,6 +25,9 @@ const char kUsage[] =
     "                             with ANSWER, e.g. info:3=2 cancels on the third\n"
     "                             information line (repeatable)\n"
     "  --default-answer TYPE=ANSWER  answer every other message of TYPE with ANSWER\n"
+    "  --fail-call API:N=CODE     make the N-th call of the system call API fail\n"
+    "                             with CODE, to see how the action reports it, e.g.\n"
+    "                             MsiSetPropertyW:1=6 (repeatable)\n"
     "  --log FILE                 also write every printed line to FILE\n"
     "  --library PATH             the library to load (default: libostrel_ca.so\n"
     "                             beside this program)\n"
@@ -107,6 +110,31 @@ bool ParseAnswer(const std::string& text, bool withOrdinal, ScriptedAnswer* answ
     return true;
 }
 
+// API:N=CODE, CODE in decimal or 0x hexadecimal.
+bool ParseFailedCall(const std::string& text, FailedCall* call, std::string* error) {
+    const size_t colon = text.find(':');
+    const size_t equals = text.find('=');
+    int nth = 0;
+    if (colon == std::string::npos || colon == 0 || equals == std::string::npos ||
+        equals < colon || !ParseInt(text.substr(colon + 1, equals - colon - 1), &nth) ||
+        nth < 1) {
+        *error = "expected API:N=CODE with N at least 1, got '" + text + "'";
+        return false;
+    }
+    const std::string code = text.substr(equals + 1);
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long value = std::strtoul(code.c_str(), &end, 0);
+    if (code.empty() || code[0] == '-' || *end != '\0' || errno != 0 || value > 0xFFFFFFFFul) {
+        *error = "code is not a 32-bit number in '" + text + "'";
+        return false;
+    }
+    call->api = text.substr(0, colon);
+    call->nth = static_cast<unsigned>(nth);
+    call->code = static_cast<uint32_t>(value);
+    return true;
+}
+
 }  // namespace
 
 const char* UsageText() {
@@ -147,7 +175,8 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* opt
         }
         const bool known = arg == "--property" || arg == "--custom-action-data" ||
                            arg == "--mode" || arg == "--policy" || arg == "--answer" ||
-                           arg == "--default-answer" || arg == "--log" || arg == "--library";
+                           arg == "--default-answer" || arg == "--fail-call" || arg == "--log" ||
+                           arg == "--library";
         if (!known) {
             *error = "unknown option '" + arg + "'";
             return ParseOutcome::Error;
@@ -186,6 +215,13 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* opt
                 return ParseOutcome::Error;
             }
             options->answers.push_back(answer);
+        } else if (arg == "--fail-call") {
+            FailedCall call{};
+            if (!ParseFailedCall(value, &call, error)) {
+                *error = arg + ": " + *error;
+                return ParseOutcome::Error;
+            }
+            options->failedCalls.push_back(call);
         } else if (arg == "--log") {
             options->logPath = value;
         } else {

@@ -2,6 +2,7 @@
 #ifndef OSTREL_HOST_OPTIONS_H
 #define OSTREL_HOST_OPTIONS_H
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,13 @@ struct ScriptedAnswer {
     int answer;
 };
 
+// A system call of the platform layer made to fail: its n-th call fails with `code`.
+struct FailedCall {
+    std::string api;
+    unsigned nth;
+    uint32_t code;
+};
+
 struct HostOptions {
     std::vector<std::pair<std::string, std::string>> properties;  // in command-line order
     bool deferred = false;
@@ -23,6 +31,7 @@ struct HostOptions {
     bool hasPolicy = false;
     std::string policy;
     std::vector<ScriptedAnswer> answers;
+    std::vector<FailedCall> failedCalls;
     std::string logPath;      // empty: no log file
     std::string libraryPath;  // empty: the library beside the executable
     std::string action;

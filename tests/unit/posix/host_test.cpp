@@ -108,6 +108,11 @@ TEST_F(HostTest, CommandLineMistakesExitTwoWithOneLine) {
         {},
         {"--log", "x"},
         {"CASetRegDateTime", "CACreateURN"},
+        {"--fail-call", "MsiSetPropertyW=6", "CASetRegDateTime"},
+        {"--fail-call", "MsiSetPropertyW:0=6", "CASetRegDateTime"},
+        {"--fail-call", ":1=6", "CASetRegDateTime"},
+        {"--fail-call", "MsiSetPropertyW:1=-6", "CASetRegDateTime"},
+        {"--fail-call", "MsiSetPropertyW:1=0x100000000", "CASetRegDateTime"},
     };
     for (const auto& args : mistakes) {
         std::string shown;
@@ -173,6 +178,25 @@ TEST_F(HostTest, FailedActionExitsWithItsCodeModulo256) {
     EXPECT_EQ(run.status, 1603 % 256);
     EXPECT_NE(run.out.find("Action ended: CAQueryWMI. Return value 1603.\n"), std::string::npos)
         << run.out;
+}
+
+TEST_F(HostTest, FailedCallShowsTheActionsFailureLines) {
+    const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "--property", "SysDateTime=before",
+                             "--fail-call", "MsiSetPropertyW:1=6", "CASetRegDateTime"});
+    EXPECT_EQ(run.status, 1603 % 256) << run.err;
+    EXPECT_EQ(run.out,
+              "CASetRegDateTime:  Error 0x80070006: failed to set property: SysDateTime\n"
+              "CASetRegDateTime:  Error 0x80070006: failed to set SysDateTime PROPERTY\n"
+              "Action ended: CASetRegDateTime. Return value 1603.\n");
+}
+
+TEST_F(HostTest, CancelOnAFailureLineEndsTheActionWith1602) {
+    const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "--fail-call",
+                             "UuidCreate:1=0x6CB", "--answer", "info:1=2", "CACreateURN"});
+    EXPECT_EQ(run.status, 1602 % 256) << run.err;
+    EXPECT_EQ(run.out,
+              "CACreateURN:  Error 0x800706cb: Could not create UUID\n"
+              "Action ended: CACreateURN. Return value 1602.\n");
 }
 
 TEST_F(HostTest, LibraryBesideTheHostIsTheDefault) {
