@@ -39,6 +39,13 @@ struct DomNodeSource {
 };
 extern const IID IID_DomNodeSource;
 
+// QueryInterface of the node classes: `node`, the object as its node interface, for
+// IUnknown, IXMLDOMNode and, when `offered`, the class's own interface `own`;
+// `source` for IID_DomNodeSource; E_NOINTERFACE for anything else. The reference
+// given out is added.
+HRESULT DomNodeQueryInterface(REFIID iid, void** object, IXMLDOMNode* node, REFIID own,
+                              bool offered, DomNodeSource* source);
+
 // An armed failure of the DOM method `name` (as "IXMLDOMNode::appendChild"), as
 // its HRESULT in *hr.
 bool DomMethodFails(const char* name, HRESULT* hr);

@@ -101,20 +101,8 @@ class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
     explicit DomDocument(XmlTreeRef tree) : tree_(std::move(tree)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IXMLDOMNode) ||
-            IsEqualGUID(iid, IID_IXMLDOMDocument)) {
-            *object = static_cast<IXMLDOMDocument*>(this);
-        } else if (IsEqualGUID(iid, IID_DomNodeSource)) {
-            *object = static_cast<DomNodeSource*>(this);
-        } else {
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+        return DomNodeQueryInterface(iid, object, static_cast<IXMLDOMDocument*>(this),
+                                     IID_IXMLDOMDocument, true, this);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
     ULONG STDMETHODCALLTYPE Release() override { return refs_.Release(this); }

@@ -21,6 +21,24 @@ bool DomMethodFails(const char* name, HRESULT* hr) {
     return false;
 }
 
+HRESULT DomNodeQueryInterface(REFIID iid, void** object, IXMLDOMNode* node, REFIID own,
+                              bool offered, DomNodeSource* source) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    *object = nullptr;
+    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IXMLDOMNode) ||
+        (offered && IsEqualGUID(iid, own))) {
+        *object = node;
+    } else if (IsEqualGUID(iid, IID_DomNodeSource)) {
+        *object = source;
+    } else {
+        return E_NOINTERFACE;
+    }
+    node->AddRef();
+    return S_OK;
+}
+
 std::string DomQualifiedName(xmlNodePtr node) {
     std::string name;
     if (node->ns != nullptr && node->ns->prefix != nullptr) {
@@ -42,21 +60,10 @@ class DomNode final : public IXMLDOMElement, public DomNodeSource {
   public:
     DomNode(XmlTreeRef tree, xmlNodePtr node) : tree_(std::move(tree)), node_(node) {}
 
+    // Only an element answers for IXMLDOMElement.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IXMLDOMNode) ||
-            (IsEqualGUID(iid, IID_IXMLDOMElement) && node_->type == XML_ELEMENT_NODE)) {
-            *object = static_cast<IXMLDOMNode*>(this);
-        } else if (IsEqualGUID(iid, IID_DomNodeSource)) {
-            *object = static_cast<DomNodeSource*>(this);
-        } else {
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+        return DomNodeQueryInterface(iid, object, static_cast<IXMLDOMNode*>(this),
+                                     IID_IXMLDOMElement, node_->type == XML_ELEMENT_NODE, this);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
     ULONG STDMETHODCALLTYPE Release() override { return refs_.Release(this); }
