@@ -140,17 +140,16 @@ bool EntryFails(const char* api) {
     return SeamedFailure(api);
 }
 
-// How ReadFile and WriteFile start: the hooks and armed failures, the count done
-// cleared, and the arguments checked (no overlapped I/O, somewhere to report the
+// How ReadFile and WriteFile start: the count done cleared, the hooks and armed
+// failures, and the arguments checked (no overlapped I/O, somewhere to report the
 // count, a buffer unless nothing moves). False with the last error set when the
 // call ends here.
 bool StartTransfer(const char* api, LPCVOID buffer, DWORD bytes, LPDWORD done,
                    LPOVERLAPPED overlapped) {
-    RunHooks(api);
     if (done != nullptr) {
         *done = 0;
     }
-    if (SeamedFailure(api)) {
+    if (EntryFails(api)) {
         return false;
     }
     if (overlapped != nullptr || done == nullptr || (buffer == nullptr && bytes != 0)) {
