@@ -15,7 +15,9 @@ namespace {
 constexpr DWORD kFirstPrintfCapacity = 256;
 
 // Capacity in characters of a block whose size could be read.
-DWORD CapacityOfSize(DWORD bytes) { return bytes / 2; }
+DWORD CapacityOfSize(DWORD bytes) {
+    return bytes / 2;
+}
 
 // Length of a heap string, looking no further than its capacity: a block that holds
 // no terminator counts as empty rather than being read past its end.
@@ -62,7 +64,9 @@ LPVOID MemReAlloc(LPVOID block, SIZE_T bytes, BOOL zeroFill) {
     return HeapReAlloc(GetProcessHeap(), zeroFill ? HEAP_ZERO_MEMORY : 0, block, bytes);
 }
 
-HRESULT MemFree(LPVOID block) { return HeapFree(GetProcessHeap(), 0, block) ? S_OK : E_FAIL; }
+HRESULT MemFree(LPVOID block) {
+    return HeapFree(GetProcessHeap(), 0, block) ? S_OK : E_FAIL;
+}
 
 DWORD MemSize(LPCVOID block) {
     const SIZE_T size = HeapSize(GetProcessHeap(), 0, block);
@@ -80,9 +84,8 @@ HRESULT BufResize(void** buffer, DWORD count, DWORD elementSize) {
     if (bytes >= kUnknownBlockSize) {
         return E_OUTOFMEMORY;
     }
-    void* resized = (*buffer == nullptr)
-                        ? MemAlloc(static_cast<SIZE_T>(bytes), TRUE)
-                        : MemReAlloc(*buffer, static_cast<SIZE_T>(bytes), FALSE);
+    void* resized = (*buffer == nullptr) ? MemAlloc(static_cast<SIZE_T>(bytes), TRUE)
+                                         : MemReAlloc(*buffer, static_cast<SIZE_T>(bytes), FALSE);
     if (resized == nullptr) {
         return E_OUTOFMEMORY;
     }
@@ -104,16 +107,14 @@ HRESULT WStrCapacity(LPCWSTR text, DWORD* capacity) {
     return S_OK;
 }
 
-HRESULT StrFree(LPVOID text) { return MemFree(text); }
+HRESULT StrFree(LPVOID text) {
+    return MemFree(text);
+}
 
 HRESULT WStrCopy(LPWSTR* text, LPCWSTR source, DWORD count) {
     DWORD capacity = 0;
-    if (*text != nullptr) {
-        const DWORD size = MemSize(*text);
-        if (size == kUnknownBlockSize) {
-            return E_INVALIDARG;
-        }
-        capacity = CapacityOfSize(size);
+    if (FAILED(WStrCapacity(*text, &capacity))) {
+        return E_INVALIDARG;
     }
     DWORD toCopy = count;
     size_t offset = 0;
@@ -140,15 +141,10 @@ HRESULT WStrCopy(LPWSTR* text, LPCWSTR source, DWORD count) {
 
 HRESULT WStrAppend(LPWSTR* text, LPCWSTR source, DWORD count) {
     DWORD capacity = 0;
-    size_t length = 0;
-    if (*text != nullptr) {
-        const DWORD size = MemSize(*text);
-        if (size == kUnknownBlockSize) {
-            return E_INVALIDARG;
-        }
-        capacity = CapacityOfSize(size);
-        length = BoundedLength(*text, capacity);
+    if (FAILED(WStrCapacity(*text, &capacity))) {
+        return E_INVALIDARG;
     }
+    const size_t length = BoundedLength(*text, capacity);
     size_t toAppend = count;
     size_t offset = 0;
     const bool ownText = SourceInBlock(*text, capacity, source, &offset, &toAppend);
@@ -177,27 +173,17 @@ HRESULT WStrAppend(LPWSTR* text, LPCWSTR source, DWORD count) {
 
 HRESULT WStrPrintfV(LPWSTR* text, LPCWSTR format, va_list args) {
     DWORD capacity = 0;
-    size_t entryLength = 0;
-    if (*text == nullptr) {
+    if (FAILED(WStrCapacity(*text, &capacity))) {
+        return E_INVALIDARG;
+    }
+    const size_t entryLength = BoundedLength(*text, capacity);
+    if (capacity == 0) {
+        // No string yet, or a block too small for one character.
         const HRESULT hr = BufResize(text, kFirstPrintfCapacity, sizeof(WCHAR));
         if (FAILED(hr)) {
             return hr;
         }
         capacity = kFirstPrintfCapacity;
-    } else {
-        const DWORD size = MemSize(*text);
-        if (size == kUnknownBlockSize) {
-            return E_INVALIDARG;
-        }
-        capacity = CapacityOfSize(size);
-        entryLength = BoundedLength(*text, capacity);
-        if (capacity == 0) {
-            const HRESULT hr = BufResize(text, kFirstPrintfCapacity, sizeof(WCHAR));
-            if (FAILED(hr)) {
-                return hr;
-            }
-            capacity = kFirstPrintfCapacity;
-        }
     }
 
     // The block held on entry is set aside at the first truncation and kept until the
@@ -219,8 +205,8 @@ HRESULT WStrPrintfV(LPWSTR* text, LPCWSTR format, va_list args) {
             setAside[entryLength] = 0;
         }
         const unsigned long long doubled = 2ULL * capacity;
-        if (doubled >= kMaxBufferCount || FAILED(BufResize(text, ClampCount(doubled),
-                                                           sizeof(WCHAR)))) {
+        if (doubled >= kMaxBufferCount ||
+            FAILED(BufResize(text, ClampCount(doubled), sizeof(WCHAR)))) {
             hr = E_OUTOFMEMORY;
             break;
         }
@@ -242,12 +228,8 @@ HRESULT WStrPrintf(LPWSTR* text, LPCWSTR format, ...) {
 
 HRESULT WStrFromBytes(LPWSTR* text, LPCSTR bytes, DWORD count, UINT codePage) {
     DWORD capacity = 0;
-    if (*text != nullptr) {
-        const DWORD size = MemSize(*text);
-        if (size == kUnknownBlockSize) {
-            return E_INVALIDARG;
-        }
-        capacity = CapacityOfSize(size);
+    if (FAILED(WStrCapacity(*text, &capacity))) {
+        return E_INVALIDARG;
     }
     unsigned long long length = 0;
     if (count == 0) {
@@ -265,8 +247,8 @@ HRESULT WStrFromBytes(LPWSTR* text, LPCSTR bytes, DWORD count, UINT codePage) {
             return E_OUTOFMEMORY;
         }
         const SIZE_T bytesNeeded = static_cast<SIZE_T>(needed * sizeof(WCHAR));
-        void* block = (*text == nullptr) ? MemAlloc(bytesNeeded, TRUE)
-                                         : MemReAlloc(*text, bytesNeeded, TRUE);
+        void* block =
+            (*text == nullptr) ? MemAlloc(bytesNeeded, TRUE) : MemReAlloc(*text, bytesNeeded, TRUE);
         if (block == nullptr) {
             return E_OUTOFMEMORY;
         }

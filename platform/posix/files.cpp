@@ -133,6 +133,32 @@ bool SeamedFailure(const char* api) {
     return false;
 }
 
+// How every entry but CloseHandle starts: the hook armed for this call of `api`
+// runs, then the failure armed for it, if any, becomes the last error (true).
+bool EntryFails(const char* api) {
+    RunHooks(api);
+    return SeamedFailure(api);
+}
+
+// How ReadFile and WriteFile start: the count done cleared, the hooks and armed
+// failures, and the arguments checked (no overlapped I/O, somewhere to report the
+// count, a buffer unless nothing moves). False with the last error set when the
+// call ends here.
+bool StartTransfer(const char* api, LPCVOID buffer, DWORD bytes, LPDWORD done,
+                   LPOVERLAPPED overlapped) {
+    if (done != nullptr) {
+        *done = 0;
+    }
+    if (EntryFails(api)) {
+        return false;
+    }
+    if (overlapped != nullptr || done == nullptr || (buffer == nullptr && bytes != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return true;
+}
+
 // The path as the system takes it; false (ERROR_PATH_NOT_FOUND) for a null or
 // empty path or one with UTF-16 that does not convert.
 bool SystemPath(LPCWSTR path, std::string* out) {
@@ -153,8 +179,12 @@ bool SystemPath(LPCWSTR path, std::string* out) {
     return true;
 }
 
-// Windows tells a missing file (2) from a missing directory on the way (3).
-DWORD MissingPathError(const std::string& path) {
+// The Win32 error for `error` from opening or looking up `path`. Windows tells a
+// missing file (2) from a missing directory on the way (3).
+DWORD PathError(int error, const std::string& path) {
+    if (error != ENOENT) {
+        return Win32ErrorFromErrno(error);
+    }
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos || slash == 0) {
         return ERROR_FILE_NOT_FOUND;
@@ -171,6 +201,35 @@ DWORD MissingPathError(const std::string& path) {
 OpenFile* Lookup(FileState& state, HANDLE handle) {
     OpenFile* file = static_cast<OpenFile*>(handle);
     return state.handles.count(file) != 0 ? file : nullptr;
+}
+
+// The descriptor behind a live handle opened with all of the `needed` access (0:
+// any). False with ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED as the last error.
+bool LiveDescriptor(HANDLE handle, DWORD needed, int* fd) {
+    FileState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    const OpenFile* file = Lookup(state, handle);
+    if (file == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if ((file->access & needed) != needed) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    *fd = file->fd;
+    return true;
+}
+
+// How many of `bytes` this write passes on: all of them, or the armed limit when
+// a short write is armed for this write.
+DWORD WriteAllowance(DWORD bytes) {
+    FileState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (state.writesUntilLimit != 0 && --state.writesUntilLimit == 0 && state.writeLimit < bytes) {
+        return state.writeLimit;
+    }
+    return bytes;
 }
 
 // Whether a new handle with `access` and `share` may join the handles already open
@@ -258,8 +317,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     (void)security;
     (void)flagsAndAttributes;
     (void)templateFile;
-    RunHooks("CreateFileW");
-    if (SeamedFailure("CreateFileW")) {
+    if (EntryFails("CreateFileW")) {
         return INVALID_HANDLE_VALUE;
     }
     std::string systemPath;
@@ -294,8 +352,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
         fd = open(systemPath.c_str(), mode);
     }
     if (fd < 0) {
-        const int error = errno;
-        SetLastError(error == ENOENT ? MissingPathError(systemPath) : Win32ErrorFromErrno(error));
+        SetLastError(PathError(errno, systemPath));
         return INVALID_HANDLE_VALUE;
     }
     struct stat info {};
@@ -331,28 +388,10 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD bytes, LPDWORD bytesRead,
               LPOVERLAPPED overlapped) {
-    RunHooks("ReadFile");
-    if (bytesRead != nullptr) {
-        *bytesRead = 0;
-    }
-    if (SeamedFailure("ReadFile")) {
-        return FALSE;
-    }
-    if (overlapped != nullptr || bytesRead == nullptr || (buffer == nullptr && bytes != 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
     int fd = -1;
-    {
-        FileState& state = State();
-        std::lock_guard<std::mutex> guard(state.lock);
-        OpenFile* file = Lookup(state, handle);
-        if (file == nullptr) {
-            return Fail(ERROR_INVALID_HANDLE);
-        }
-        if (!(file->access & GENERIC_READ)) {
-            return Fail(ERROR_ACCESS_DENIED);
-        }
-        fd = file->fd;
+    if (!StartTransfer("ReadFile", buffer, bytes, bytesRead, overlapped) ||
+        !LiveDescriptor(handle, GENERIC_READ, &fd)) {
+        return FALSE;
     }
     ssize_t count = 0;
     do {
@@ -367,34 +406,12 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD bytes, LPDWORD bytesRead,
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped) {
-    RunHooks("WriteFile");
-    if (bytesWritten != nullptr) {
-        *bytesWritten = 0;
-    }
-    if (SeamedFailure("WriteFile")) {
+    int fd = -1;
+    if (!StartTransfer("WriteFile", buffer, bytes, bytesWritten, overlapped) ||
+        !LiveDescriptor(handle, GENERIC_WRITE, &fd)) {
         return FALSE;
     }
-    if (overlapped != nullptr || bytesWritten == nullptr || (buffer == nullptr && bytes != 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    int fd = -1;
-    DWORD toWrite = bytes;
-    {
-        FileState& state = State();
-        std::lock_guard<std::mutex> guard(state.lock);
-        OpenFile* file = Lookup(state, handle);
-        if (file == nullptr) {
-            return Fail(ERROR_INVALID_HANDLE);
-        }
-        if (!(file->access & GENERIC_WRITE)) {
-            return Fail(ERROR_ACCESS_DENIED);
-        }
-        fd = file->fd;
-        if (state.writesUntilLimit != 0 && --state.writesUntilLimit == 0 &&
-            state.writeLimit < toWrite) {
-            toWrite = state.writeLimit;
-        }
-    }
+    const DWORD toWrite = WriteAllowance(bytes);
     const BYTE* next = static_cast<const BYTE*>(buffer);
     DWORD written = 0;
     while (written < toWrite) {
@@ -413,22 +430,15 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPDWORD bytesWritten,
 }
 
 BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {
-    RunHooks("GetFileSizeEx");
-    if (SeamedFailure("GetFileSizeEx")) {
+    if (EntryFails("GetFileSizeEx")) {
         return FALSE;
     }
     if (size == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     int fd = -1;
-    {
-        FileState& state = State();
-        std::lock_guard<std::mutex> guard(state.lock);
-        OpenFile* file = Lookup(state, handle);
-        if (file == nullptr) {
-            return Fail(ERROR_INVALID_HANDLE);
-        }
-        fd = file->fd;
+    if (!LiveDescriptor(handle, 0, &fd)) {
+        return FALSE;
     }
     struct stat info {};
     if (fstat(fd, &info) != 0) {
@@ -439,22 +449,12 @@ BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {
 }
 
 BOOL FlushFileBuffers(HANDLE handle) {
-    RunHooks("FlushFileBuffers");
-    if (SeamedFailure("FlushFileBuffers")) {
+    if (EntryFails("FlushFileBuffers")) {
         return FALSE;
     }
     int fd = -1;
-    {
-        FileState& state = State();
-        std::lock_guard<std::mutex> guard(state.lock);
-        OpenFile* file = Lookup(state, handle);
-        if (file == nullptr) {
-            return Fail(ERROR_INVALID_HANDLE);
-        }
-        if (!(file->access & GENERIC_WRITE)) {
-            return Fail(ERROR_ACCESS_DENIED);
-        }
-        fd = file->fd;
+    if (!LiveDescriptor(handle, GENERIC_WRITE, &fd)) {
+        return FALSE;
     }
     if (fsync(fd) != 0) {
         return FailFromErrno(errno);
@@ -489,8 +489,7 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 BOOL MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags) {
-    RunHooks("MoveFileExW");
-    if (SeamedFailure("MoveFileExW")) {
+    if (EntryFails("MoveFileExW")) {
         return FALSE;
     }
     std::string from;
@@ -506,8 +505,7 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags) {
         std::lock_guard<std::mutex> guard(state.lock);
         struct stat info {};
         if (lstat(from.c_str(), &info) != 0) {
-            const int error = errno;
-            return Fail(error == ENOENT ? MissingPathError(from) : Win32ErrorFromErrno(error));
+            return Fail(PathError(errno, from));
         }
         bool open = false;
         bool allDelete = true;
@@ -545,8 +543,7 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR replacement, DWORD flags) {
 }
 
 BOOL DeleteFileW(LPCWSTR path) {
-    RunHooks("DeleteFileW");
-    if (SeamedFailure("DeleteFileW")) {
+    if (EntryFails("DeleteFileW")) {
         return FALSE;
     }
     std::string systemPath;
@@ -557,8 +554,7 @@ BOOL DeleteFileW(LPCWSTR path) {
     std::lock_guard<std::mutex> guard(state.lock);
     struct stat info {};
     if (lstat(systemPath.c_str(), &info) != 0) {
-        const int error = errno;
-        return Fail(error == ENOENT ? MissingPathError(systemPath) : Win32ErrorFromErrno(error));
+        return Fail(PathError(errno, systemPath));
     }
     if (S_ISDIR(info.st_mode)) {
         return Fail(ERROR_ACCESS_DENIED);

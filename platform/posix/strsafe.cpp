@@ -135,6 +135,18 @@ HRESULT CheckEx(LPWSTR dest, size_t capacity, LPCWSTR* source, size_t count, DWO
     return S_OK;
 }
 
+// An Ex call on a destination of capacity 0, which only STRSAFE_IGNORE_NULLS lets
+// through: it succeeds with an empty result when there is no text to add, and
+// fails when there is (invalid parameter without a destination at all).
+HRESULT ZeroCapacityEx(LPWSTR dest, LPCWSTR source, size_t count, LPWSTR* destEnd,
+                       size_t* remaining) {
+    if (count != 0 && *source != 0) {
+        return dest == nullptr ? STRSAFE_E_INVALID_PARAMETER : STRSAFE_E_INSUFFICIENT_BUFFER;
+    }
+    ReportEx(dest, S_OK, 0, 0, destEnd, remaining);
+    return S_OK;
+}
+
 // Formats into dest with at most capacity - 1 characters of output. Output that
 // does not fit leaves its first capacity - 1 characters. A format that cannot be
 // carried out also gives STRSAFE_E_INSUFFICIENT_BUFFER, and the destination then
@@ -194,16 +206,11 @@ HRESULT StringCchCopyNExW(LPWSTR dest, size_t cchDest, LPCWSTR src, size_t cchTo
     if (FAILED(hr)) {
         return hr;
     }
+    if (cchDest == 0) {
+        return ZeroCapacityEx(dest, src, cchToCopy, destEnd, remaining);
+    }
     size_t end = 0;
     size_t left = 0;
-    if (cchDest == 0) {
-        // Only reachable with STRSAFE_IGNORE_NULLS: fails only if there is text.
-        if (cchToCopy != 0 && *src != 0) {
-            return dest == nullptr ? STRSAFE_E_INVALID_PARAMETER : STRSAFE_E_INSUFFICIENT_BUFFER;
-        }
-        ReportEx(dest, S_OK, 0, 0, destEnd, remaining);
-        return S_OK;
-    }
     hr = CopyCounted(dest, cchDest, src, cchToCopy, &end);
     left = cchDest - end;
     hr = FinishEx(dest, cchDest, hr, flags, (flags & STRSAFE_NO_TRUNCATION) != 0, &end, &left);
@@ -218,11 +225,7 @@ HRESULT StringCchCatNExW(LPWSTR dest, size_t cchDest, LPCWSTR src, size_t cchToA
         return hr;
     }
     if (cchDest == 0) {
-        if (cchToAppend != 0 && *src != 0) {
-            return dest == nullptr ? STRSAFE_E_INVALID_PARAMETER : STRSAFE_E_INSUFFICIENT_BUFFER;
-        }
-        ReportEx(dest, S_OK, 0, 0, destEnd, remaining);
-        return S_OK;
+        return ZeroCapacityEx(dest, src, cchToAppend, destEnd, remaining);
     }
     size_t existing = 0;
     hr = Length(dest, cchDest, &existing);

@@ -39,6 +39,21 @@ struct DomNodeSource {
 };
 extern const IID IID_DomNodeSource;
 
+// QueryInterface of the node classes: `node`, the object as its node interface, for
+// IUnknown, IXMLDOMNode and, when `offered`, the class's own interface `own`;
+// `source` for IID_DomNodeSource; E_NOINTERFACE for anything else. The reference
+// given out is added.
+HRESULT DomNodeQueryInterface(REFIID iid, void** object, IXMLDOMNode* node, REFIID own,
+                              bool offered, DomNodeSource* source);
+
+// An armed failure of the DOM method `name` (as "IXMLDOMNode::appendChild"), as
+// its HRESULT in *hr.
+bool DomMethodFails(const char* name, HRESULT* hr);
+// The name of an element, attribute or processing instruction with its namespace
+// prefix ("prefix:name"), as the DOM gives it. An attribute is passed as the node
+// libxml2 lets it be read as.
+std::string DomQualifiedName(xmlNodePtr node);
+
 // A BSTR of UTF-8 text; null when it cannot be allocated.
 BSTR BstrFromUtf8(const xmlChar* text);
 // The UTF-8 text of a BSTR (null reads as empty).
@@ -60,7 +75,8 @@ IXMLDOMNode* WrapDomNode(const XmlTreeRef& tree, xmlNodePtr node);
 // A new attribute map of the element `node`, one reference; null when memory is short.
 IXMLDOMNamedNodeMap* WrapDomAttributes(const XmlTreeRef& tree, xmlNodePtr node);
 
-// Reference counting shared by the classes.
+// Reference counting shared by the classes. Each class keeps its destructor
+// private and names ComRefCount a friend, so that only the last Release deletes it.
 class ComRefCount {
   public:
     ComRefCount() { ComObjectCreated(); }
@@ -68,7 +84,16 @@ class ComRefCount {
     ComRefCount(const ComRefCount&) = delete;
     ComRefCount& operator=(const ComRefCount&) = delete;
     ULONG Add() { return ++count_; }
-    ULONG Drop() { return --count_; }
+    // Drops one reference of `owner`, the object holding this count, and deletes it
+    // with the last one; the references left.
+    template <typename Owner>
+    ULONG Release(Owner* owner) {
+        const ULONG left = --count_;
+        if (left == 0) {
+            delete owner;
+        }
+        return left;
+    }
 
   private:
     std::atomic<ULONG> count_{1};

@@ -2,7 +2,6 @@
 // count of attributes, over the element's libxml2 attribute list.
 #include <new>
 
-#include "platform/posix/seams.h"
 #include "platform/posix/xml_dom.h"
 
 namespace {
@@ -25,13 +24,7 @@ class DomAttributeMap final : public IXMLDOMNamedNodeMap {
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = refs_.Drop();
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE Release() override { return refs_.Release(this); }
 
     // The attribute whose qualified name (prefix:name, or name) is `name`;
     // S_FALSE and null when the element has none.
@@ -40,9 +33,9 @@ class DomAttributeMap final : public IXMLDOMNamedNodeMap {
             return E_INVALIDARG;
         }
         *item = nullptr;
-        uint32_t code = 0;
-        if (SeamCallFails("IXMLDOMNamedNodeMap::getNamedItem", &code)) {
-            return static_cast<HRESULT>(code);
+        HRESULT hr = S_OK;
+        if (DomMethodFails("IXMLDOMNamedNodeMap::getNamedItem", &hr)) {
+            return hr;
         }
         if (name == nullptr) {
             return E_INVALIDARG;
@@ -50,14 +43,9 @@ class DomAttributeMap final : public IXMLDOMNamedNodeMap {
         const std::string wanted = Utf8FromBstr(name);
         for (xmlAttrPtr attribute = element_->properties; attribute != nullptr;
              attribute = attribute->next) {
-            std::string qualified;
-            if (attribute->ns != nullptr && attribute->ns->prefix != nullptr) {
-                qualified = reinterpret_cast<const char*>(attribute->ns->prefix);
-                qualified += ':';
-            }
-            qualified += reinterpret_cast<const char*>(attribute->name);
-            if (qualified == wanted) {
-                *item = WrapDomNode(tree_, reinterpret_cast<xmlNodePtr>(attribute));
+            const xmlNodePtr node = reinterpret_cast<xmlNodePtr>(attribute);
+            if (DomQualifiedName(node) == wanted) {
+                *item = WrapDomNode(tree_, node);
                 return *item != nullptr ? S_OK : E_OUTOFMEMORY;
             }
         }
@@ -78,6 +66,7 @@ class DomAttributeMap final : public IXMLDOMNamedNodeMap {
     }
 
   private:
+    friend class ::ComRefCount;
     ~DomAttributeMap() = default;
 
     ComRefCount refs_;

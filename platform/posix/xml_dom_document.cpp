@@ -16,7 +16,6 @@
 #include <mutex>
 #include <new>
 
-#include "platform/posix/seams.h"
 #include "platform/posix/xml_dom.h"
 
 namespace {
@@ -84,34 +83,29 @@ xmlDocPtr Parse(const std::string& bytes) {
     return doc;
 }
 
+// `node` of `tree` as a new element object in *element, one reference;
+// E_OUTOFMEMORY when the node object cannot be made.
+HRESULT WrapDomElement(const XmlTreeRef& tree, xmlNodePtr node, IXMLDOMElement** element) {
+    IXMLDOMNode* wrapped = WrapDomNode(tree, node);
+    if (wrapped == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr =
+        wrapped->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element));
+    wrapped->Release();
+    return hr;
+}
+
 class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
   public:
     explicit DomDocument(XmlTreeRef tree) : tree_(std::move(tree)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IXMLDOMNode) ||
-            IsEqualGUID(iid, IID_IXMLDOMDocument)) {
-            *object = static_cast<IXMLDOMDocument*>(this);
-        } else if (IsEqualGUID(iid, IID_DomNodeSource)) {
-            *object = static_cast<DomNodeSource*>(this);
-        } else {
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+        return DomNodeQueryInterface(iid, object, static_cast<IXMLDOMDocument*>(this),
+                                     IID_IXMLDOMDocument, true, this);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = refs_.Drop();
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE Release() override { return refs_.Release(this); }
 
     HRESULT STDMETHODCALLTYPE get_nodeName(BSTR* name) override {
         return DomNodeName(Node(), name);
@@ -142,14 +136,7 @@ class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
         if (root == nullptr) {
             return S_FALSE;
         }
-        IXMLDOMNode* node = WrapDomNode(tree_, root);
-        if (node == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        const HRESULT hr =
-            node->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element));
-        node->Release();
-        return hr;
+        return WrapDomElement(tree_, root, element);
     }
 
     HRESULT STDMETHODCALLTYPE createElement(BSTR tagName, IXMLDOMElement** element) override {
@@ -157,9 +144,9 @@ class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
             return E_INVALIDARG;
         }
         *element = nullptr;
-        uint32_t code = 0;
-        if (SeamCallFails("IXMLDOMDocument::createElement", &code)) {
-            return static_cast<HRESULT>(code);
+        HRESULT hr = S_OK;
+        if (DomMethodFails("IXMLDOMDocument::createElement", &hr)) {
+            return hr;
         }
         const std::string name = Utf8FromBstr(tagName);
         const xmlChar* xmlName = reinterpret_cast<const xmlChar*>(name.c_str());
@@ -177,14 +164,7 @@ class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
             return E_OUTOFMEMORY;
         }
         tree_->created.push_back(node);  // freed with the tree while unattached
-        IXMLDOMNode* wrapped = WrapDomNode(tree_, node);
-        if (wrapped == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        const HRESULT hr =
-            wrapped->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(element));
-        wrapped->Release();
-        return hr;
+        return WrapDomElement(tree_, node, element);
     }
 
     HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL isAsync) override {
@@ -196,9 +176,9 @@ class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
         if (isSuccessful != nullptr) {
             *isSuccessful = VARIANT_FALSE;
         }
-        uint32_t code = 0;
-        if (SeamCallFails("IXMLDOMDocument::load", &code)) {
-            return static_cast<HRESULT>(code);
+        HRESULT hr = S_OK;
+        if (DomMethodFails("IXMLDOMDocument::load", &hr)) {
+            return hr;
         }
         if (source.vt != VT_BSTR) {
             return E_INVALIDARG;  // only a path is taken here
@@ -235,6 +215,7 @@ class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
     xmlNodePtr Node() const override { return reinterpret_cast<xmlNodePtr>(tree_->doc); }
 
   private:
+    friend class ::ComRefCount;
     ~DomDocument() = default;
 
     ComRefCount refs_;

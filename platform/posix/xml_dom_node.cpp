@@ -12,10 +12,7 @@
 const IID IID_DomNodeSource = {
     0x6F737472, 0x656C, 0x4E6F, {0x64, 0x65, 0x53, 0x6F, 0x75, 0x72, 0x63, 0x65}};
 
-namespace {
-
-// An armed failure of a DOM method, as its HRESULT.
-bool MethodFails(const char* name, HRESULT* hr) {
+bool DomMethodFails(const char* name, HRESULT* hr) {
     uint32_t code = 0;
     if (SeamCallFails(name, &code)) {
         *hr = static_cast<HRESULT>(code);
@@ -24,11 +21,25 @@ bool MethodFails(const char* name, HRESULT* hr) {
     return false;
 }
 
-// XPath errors are answered as E_FAIL; libxml2 must not print them.
-void IgnoreXmlError(void*, xmlErrorPtr) {}
+HRESULT DomNodeQueryInterface(REFIID iid, void** object, IXMLDOMNode* node, REFIID own,
+                              bool offered, DomNodeSource* source) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    *object = nullptr;
+    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IXMLDOMNode) ||
+        (offered && IsEqualGUID(iid, own))) {
+        *object = node;
+    } else if (IsEqualGUID(iid, IID_DomNodeSource)) {
+        *object = source;
+    } else {
+        return E_NOINTERFACE;
+    }
+    node->AddRef();
+    return S_OK;
+}
 
-// The node name with its namespace prefix, as the DOM gives it.
-std::string QualifiedName(xmlNodePtr node) {
+std::string DomQualifiedName(xmlNodePtr node) {
     std::string name;
     if (node->ns != nullptr && node->ns->prefix != nullptr) {
         name = reinterpret_cast<const char*>(node->ns->prefix);
@@ -40,34 +51,22 @@ std::string QualifiedName(xmlNodePtr node) {
     return name;
 }
 
+namespace {
+
+// XPath errors are answered as E_FAIL; libxml2 must not print them.
+void IgnoreXmlError(void*, xmlErrorPtr) {}
+
 class DomNode final : public IXMLDOMElement, public DomNodeSource {
   public:
     DomNode(XmlTreeRef tree, xmlNodePtr node) : tree_(std::move(tree)), node_(node) {}
 
+    // Only an element answers for IXMLDOMElement.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IXMLDOMNode) ||
-            (IsEqualGUID(iid, IID_IXMLDOMElement) && node_->type == XML_ELEMENT_NODE)) {
-            *object = static_cast<IXMLDOMNode*>(this);
-        } else if (IsEqualGUID(iid, IID_DomNodeSource)) {
-            *object = static_cast<DomNodeSource*>(this);
-        } else {
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+        return DomNodeQueryInterface(iid, object, static_cast<IXMLDOMNode*>(this),
+                                     IID_IXMLDOMElement, node_->type == XML_ELEMENT_NODE, this);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = refs_.Drop();
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE Release() override { return refs_.Release(this); }
 
     HRESULT STDMETHODCALLTYPE get_nodeName(BSTR* name) override { return DomNodeName(node_, name); }
     HRESULT STDMETHODCALLTYPE get_nodeValue(VARIANT* value) override {
@@ -91,6 +90,7 @@ class DomNode final : public IXMLDOMElement, public DomNodeSource {
     xmlNodePtr Node() const override { return node_; }
 
   private:
+    friend class ::ComRefCount;
     ~DomNode() = default;
 
     ComRefCount refs_;
@@ -154,7 +154,7 @@ HRESULT DomNodeName(xmlNodePtr node, BSTR* name) {
         case XML_ELEMENT_NODE:
         case XML_ATTRIBUTE_NODE:
         case XML_PI_NODE:
-            text = QualifiedName(node);
+            text = DomQualifiedName(node);
             break;
         case XML_TEXT_NODE:
             text = "#text";
@@ -169,7 +169,7 @@ HRESULT DomNodeName(xmlNodePtr node, BSTR* name) {
             text = "#document";
             break;
         default:
-            text = QualifiedName(node);
+            text = DomQualifiedName(node);
             break;
     }
     *name = BstrFromUtf8(reinterpret_cast<const xmlChar*>(text.c_str()));
@@ -182,7 +182,7 @@ HRESULT DomNodeValue(xmlNodePtr node, VARIANT* value) {
     }
     VariantInit(value);
     HRESULT hr = S_OK;
-    if (MethodFails("IXMLDOMNode::get_nodeValue", &hr)) {
+    if (DomMethodFails("IXMLDOMNode::get_nodeValue", &hr)) {
         return hr;
     }
     switch (node->type) {
@@ -255,7 +255,7 @@ HRESULT DomNodeAttributes(const XmlTreeRef& tree, xmlNodePtr node, IXMLDOMNamedN
     }
     *map = nullptr;
     HRESULT hr = S_OK;
-    if (MethodFails("IXMLDOMNode::get_attributes", &hr)) {
+    if (DomMethodFails("IXMLDOMNode::get_attributes", &hr)) {
         return hr;
     }
     if (node->type != XML_ELEMENT_NODE) {
@@ -271,7 +271,7 @@ HRESULT DomNodeAppendChild(const XmlTreeRef& tree, xmlNodePtr node, IXMLDOMNode*
         *outNewChild = nullptr;
     }
     HRESULT hr = S_OK;
-    if (MethodFails("IXMLDOMNode::appendChild", &hr)) {
+    if (DomMethodFails("IXMLDOMNode::appendChild", &hr)) {
         return hr;
     }
     if (newChild == nullptr) {
@@ -326,7 +326,7 @@ HRESULT DomNodeSelectSingle(const XmlTreeRef& tree, xmlNodePtr node, BSTR query,
     }
     *result = nullptr;
     HRESULT hr = S_OK;
-    if (MethodFails("IXMLDOMNode::selectSingleNode", &hr)) {
+    if (DomMethodFails("IXMLDOMNode::selectSingleNode", &hr)) {
         return hr;
     }
     const std::string expression = Utf8FromBstr(query);

@@ -5,11 +5,11 @@
 #define STRSAFE_NO_DEPRECATE  // the C runtime's _vsnprintf is checked here too
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <cstring>
 #include <string>
 
 #include "platform/win32.h"
+#include "tests/unit/portable/format_calls.h"
 
 namespace {
 
@@ -20,38 +20,6 @@ constexpr char kByteMark = '#';
 
 WString Marks(size_t count) {
     return WString(count, kMark);
-}
-
-HRESULT PrintfA(char* dest, size_t capacity, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const HRESULT hr = StringCchVPrintfA(dest, capacity, format, args);
-    va_end(args);
-    return hr;
-}
-
-HRESULT PrintfW(WCHAR* dest, size_t capacity, const WCHAR* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const HRESULT hr = StringCchVPrintfW(dest, capacity, format, args);
-    va_end(args);
-    return hr;
-}
-
-int BoundedA(char* buffer, size_t count, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int result = _vsnprintf(buffer, count, format, args);
-    va_end(args);
-    return result;
-}
-
-int BoundedW(WCHAR* buffer, size_t count, const WCHAR* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int result = _vsnwprintf(buffer, count, format, args);
-    va_end(args);
-    return result;
 }
 
 TEST(StringLength, LstrlenCountsCodeUnitsAndTakesNullAsEmpty) {

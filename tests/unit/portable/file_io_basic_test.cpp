@@ -3,44 +3,24 @@
 // Needs no test seam, so it also runs against the real Windows file calls.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "runtime/file_io.h"
 #include "runtime/heap_string.h"
+#include "tests/unit/portable/scratch_directory.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using WString = std::basic_string<WCHAR>;
 
-// A path in the platform's wide characters.
-WString Wide(const fs::path& path) {
-    if constexpr (std::is_same<WCHAR, wchar_t>::value) {
-        const std::wstring text = path.wstring();
-        return WString(text.begin(), text.end());
-    } else {
-        const std::u16string text = path.u16string();
-        return WString(text.begin(), text.end());
-    }
-}
-
-class FileIoBasic : public ::testing::Test {
+class FileIoBasic : public ScratchDirectoryTest {
   protected:
-    void SetUp() override {
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        dir_ = fs::temp_directory_path() / ("ostrel-file-io-" + std::to_string(stamp));
-        ASSERT_TRUE(fs::create_directory(dir_));
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+    FileIoBasic() : ScratchDirectoryTest("ostrel-file-io-") {}
 
     void Put(const char* name, const std::string& bytes) const {
         std::ofstream(dir_ / name, std::ios::binary) << bytes;
@@ -56,7 +36,7 @@ class FileIoBasic : public ::testing::Test {
     HRESULT Read(const char* name, std::string* bytes, DWORD maximum = 0xFFFFFFFF) const {
         BYTE* buffer = nullptr;
         DWORD size = 0;
-        const HRESULT hr = ReadWholeFileEx(&buffer, &size, Wide(dir_ / name).c_str(), maximum);
+        const HRESULT hr = ReadWholeFileEx(&buffer, &size, WidePath(dir_ / name).c_str(), maximum);
         if (SUCCEEDED(hr)) {
             EXPECT_NE(nullptr, buffer);
             EXPECT_EQ(size, MemSize(buffer));  // exactly the file, no terminator
@@ -71,10 +51,8 @@ class FileIoBasic : public ::testing::Test {
     HRESULT Write(const char* name, std::string bytes) const {
         BYTE* buffer = bytes.empty() ? nullptr : reinterpret_cast<BYTE*>(&bytes[0]);
         DWORD size = static_cast<DWORD>(bytes.size());
-        return FileWrite(Wide(dir_ / name).c_str(), &buffer, &size);
+        return FileWrite(WidePath(dir_ / name).c_str(), &buffer, &size);
     }
-
-    fs::path dir_;
 };
 
 TEST_F(FileIoBasic, ReadsEmptyAndTenByteFilesIntoExactBlocks) {
@@ -117,7 +95,7 @@ TEST_F(FileIoBasic, WriteToAMissingFileCreatesNothing) {
 
 TEST_F(FileIoBasic, FilesHeldByAnotherHandleAreNotRewrittenOrReadWhileWritten) {
     Put("register.htm", "old");
-    const WString path = Wide(dir_ / "register.htm");
+    const WString path = WidePath(dir_ / "register.htm");
     HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, reader);

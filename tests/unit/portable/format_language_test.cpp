@@ -4,34 +4,14 @@
 // runtime prints.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <string>
 
 #include "platform/win32.h"
+#include "tests/unit/portable/format_calls.h"
 
 namespace {
 
 using WString = std::basic_string<WCHAR>;
-
-std::string Narrow(const char* format, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    const HRESULT hr = StringCchVPrintfA(buffer, 512, format, args);
-    va_end(args);
-    EXPECT_EQ(S_OK, hr) << "format: " << format;
-    return hr == S_OK ? std::string(buffer) : std::string("<failed>");
-}
-
-WString Wide(const WCHAR* format, ...) {
-    WCHAR buffer[512];
-    va_list args;
-    va_start(args, format);
-    const HRESULT hr = StringCchVPrintfW(buffer, 512, format, args);
-    va_end(args);
-    EXPECT_EQ(S_OK, hr);
-    return hr == S_OK ? WString(buffer) : WString(WSTR("<failed>"));
-}
 
 struct NarrowRow {
     const char* expected;

@@ -3,48 +3,35 @@
 // and malformed files. Needs no test seam, so it also runs against MSXML.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <type_traits>
 
 #include "runtime/xml_doc.h"
+#include "tests/unit/portable/scratch_directory.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using WString = std::basic_string<WCHAR>;
 
 constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006E);
 
-WString Wide(const fs::path& path) {
-    if constexpr (std::is_same<WCHAR, wchar_t>::value) {
-        const std::wstring text = path.wstring();
-        return WString(text.begin(), text.end());
-    } else {
-        const std::u16string text = path.u16string();
-        return WString(text.begin(), text.end());
-    }
-}
-
-class XmlDocBasic : public ::testing::Test {
+class XmlDocBasic : public ScratchDirectoryTest {
   protected:
+    XmlDocBasic() : ScratchDirectoryTest("ostrel-xml-") {}
+
     void SetUp() override {
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        dir_ = fs::temp_directory_path() / ("ostrel-xml-" + std::to_string(stamp));
-        ASSERT_TRUE(fs::create_directory(dir_));
+        ASSERT_NO_FATAL_FAILURE(ScratchDirectoryTest::SetUp());
         ASSERT_EQ(S_OK, XmlStartup());
     }
     void TearDown() override {
         XmlShutdown();
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        ScratchDirectoryTest::TearDown();
     }
 
     WString Put(const char* name, const std::string& bytes) const {
         std::ofstream(dir_ / name, std::ios::binary) << bytes;
-        return Wide(dir_ / name);
+        return WidePath(dir_ / name);
     }
 
     // The "urn" of the node "//registration_data/registry" selects, or a note why
@@ -71,8 +58,6 @@ class XmlDocBasic : public ::testing::Test {
         document->Release();
         return result;
     }
-
-    fs::path dir_;
 };
 
 TEST_F(XmlDocBasic, SelectsTheFirstRegistryInDocumentOrderAtAnyDepth) {
@@ -101,7 +86,7 @@ TEST_F(XmlDocBasic, LoadsUtf16WithAByteOrderMark) {
 
 TEST_F(XmlDocBasic, MissingAndMalformedFilesGiveOpenFailed) {
     IXMLDOMDocument* document = nullptr;
-    EXPECT_EQ(kOpenFailed, XmlLoadFile(Wide(dir_ / "missing.xml").c_str(), &document));
+    EXPECT_EQ(kOpenFailed, XmlLoadFile(WidePath(dir_ / "missing.xml").c_str(), &document));
     EXPECT_EQ(nullptr, document);
     EXPECT_EQ(kOpenFailed, XmlLoadFile(Put("bad.xml", "<a><b></a>").c_str(), &document));
     EXPECT_EQ(nullptr, document);

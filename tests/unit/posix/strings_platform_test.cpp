@@ -4,52 +4,16 @@
 // arguments Windows would crash on, and the failure seams of the code pages.
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <limits>
 #include <string>
 
 #include "platform/posix/seams.h"
 #include "platform/win32.h"
+#include "tests/unit/portable/format_calls.h"
 
 namespace {
 
 using WString = std::basic_string<WCHAR>;
-
-std::string Narrow(const char* format, ...) {
-    char buffer[256];
-    va_list args;
-    va_start(args, format);
-    const HRESULT hr = StringCchVPrintfA(buffer, 256, format, args);
-    va_end(args);
-    EXPECT_EQ(S_OK, hr) << format;
-    return buffer;
-}
-
-WString Wide(const WCHAR* format, ...) {
-    WCHAR buffer[256];
-    va_list args;
-    va_start(args, format);
-    const HRESULT hr = StringCchVPrintfW(buffer, 256, format, args);
-    va_end(args);
-    EXPECT_EQ(S_OK, hr);
-    return buffer;
-}
-
-int Bounded(char* buffer, size_t count, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int result = _vsnprintf(buffer, count, format, args);
-    va_end(args);
-    return result;
-}
-
-HRESULT PrintfA(char* dest, size_t capacity, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const HRESULT hr = StringCchVPrintfA(dest, capacity, format, args);
-    va_end(args);
-    return hr;
-}
 
 TEST(PosixFormat, WideTextInANarrowFormatIsUtf8) {
     const WCHAR name[] = {u'J', 0x00E9, u'r', 0x00F4, u'm', u'e', 0};
@@ -99,7 +63,7 @@ TEST(PosixFormat, UnknownConversionsPrintThemselvesAndTakeNoArgument) {
 TEST(PosixFormat, WritingThroughAnArgumentIsRefused) {
     int written = 77;
     char buffer[16];
-    EXPECT_EQ(-1, Bounded(buffer, sizeof buffer, "ab%ncd", &written));
+    EXPECT_EQ(-1, BoundedA(buffer, sizeof buffer, "ab%ncd", &written));
     EXPECT_EQ(77, written);
 
     // the safe-string formatter reports it as a cut text that ends where output stopped
@@ -109,14 +73,14 @@ TEST(PosixFormat, WritingThroughAnArgumentIsRefused) {
 }
 
 TEST(PosixFormat, NullBufferWithCountZeroMeasures) {
-    EXPECT_EQ(11, Bounded(nullptr, 0, "%s-%d", "abcd", 123456));
-    EXPECT_EQ(-1, Bounded(nullptr, 4, "%s", "abc"));
-    EXPECT_EQ(-1, Bounded(nullptr, 0, nullptr));
+    EXPECT_EQ(11, BoundedA(nullptr, 0, "%s-%d", "abcd", 123456));
+    EXPECT_EQ(-1, BoundedA(nullptr, 4, "%s", "abc"));
+    EXPECT_EQ(-1, BoundedA(nullptr, 0, nullptr));
 }
 
 TEST(PosixFormat, WidthsFarBeyondTheBufferStopAtItsEnd) {
     char buffer[8] = {};
-    EXPECT_EQ(-1, Bounded(buffer, sizeof buffer, "%2147483647d", 1));
+    EXPECT_EQ(-1, BoundedA(buffer, sizeof buffer, "%2147483647d", 1));
     EXPECT_EQ(std::string(8, ' '), std::string(buffer, 8));
     EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER,
               PrintfA(buffer, sizeof buffer, "%.99999s|%*d", "ab", 2147483647, 5));
