@@ -12,7 +12,7 @@ namespace {
 
 // The UUID's text as the RPC runtime hands it out, released with RpcStringFreeW.
 class RpcString {
-public:
+  public:
     RpcString() = default;
     ~RpcString() {
         if (text_ != nullptr) {
@@ -24,7 +24,7 @@ public:
     RPC_WSTR* address() { return &text_; }
     RPC_WSTR get() const { return text_; }
 
-private:
+  private:
     RPC_WSTR text_ = nullptr;
 };
 

@@ -115,9 +115,8 @@ bool ParseFailedCall(const std::string& text, FailedCall* call, std::string* err
     const size_t colon = text.find(':');
     const size_t equals = text.find('=');
     int nth = 0;
-    if (colon == std::string::npos || colon == 0 || equals == std::string::npos ||
-        equals < colon || !ParseInt(text.substr(colon + 1, equals - colon - 1), &nth) ||
-        nth < 1) {
+    if (colon == std::string::npos || colon == 0 || equals == std::string::npos || equals < colon ||
+        !ParseInt(text.substr(colon + 1, equals - colon - 1), &nth) || nth < 1) {
         *error = "expected API:N=CODE with N at least 1, got '" + text + "'";
         return false;
     }

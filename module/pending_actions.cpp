@@ -4,8 +4,14 @@
 #include "module/exports.h"
 #include "runtime/installer.h"
 
-OSTREL_CA_EXPORT CAQueryWMI(MSIHANDLE /*install*/) { return kExitFailure; }
+OSTREL_CA_EXPORT CAQueryWMI(MSIHANDLE /*install*/) {
+    return kExitFailure;
+}
 
-OSTREL_CA_EXPORT CASendServiceTag(MSIHANDLE /*install*/) { return kExitFailure; }
+OSTREL_CA_EXPORT CASendServiceTag(MSIHANDLE /*install*/) {
+    return kExitFailure;
+}
 
-OSTREL_CA_EXPORT CAUpdateOfflineReg(MSIHANDLE /*install*/) { return kExitFailure; }
+OSTREL_CA_EXPORT CAUpdateOfflineReg(MSIHANDLE /*install*/) {
+    return kExitFailure;
+}

@@ -123,13 +123,21 @@ UINT ActionEnd(UINT exitCode) {
     return g_context.overrideExitCode != 0 ? g_context.overrideExitCode : exitCode;
 }
 
-MSIHANDLE ActionGetInstallHandle() { return g_context.installHandle; }
+MSIHANDLE ActionGetInstallHandle() {
+    return g_context.installHandle;
+}
 
-void ActionSetOverrideExitCode(UINT exitCode) { g_context.overrideExitCode = exitCode; }
+void ActionSetOverrideExitCode(UINT exitCode) {
+    g_context.overrideExitCode = exitCode;
+}
 
-BOOL ActionIsInitialized() { return g_context.initialized != 0; }
+BOOL ActionIsInitialized() {
+    return g_context.initialized != 0;
+}
 
-LPCSTR ActionLogName() { return g_context.logName; }
+LPCSTR ActionLogName() {
+    return g_context.logName;
+}
 
 void LogLine(int level, LPCSTR format, ...) {
     va_list args;

@@ -69,7 +69,7 @@ HRESULT WStrFromBytes(LPWSTR* text, LPCSTR bytes, DWORD count, UINT codePage);
 // end of the scope, on success and failure alike.
 template <typename T>
 class ScopedHeap {
-public:
+  public:
     ScopedHeap() = default;
     ~ScopedHeap() {
         if (block_ != nullptr) {
@@ -81,7 +81,7 @@ public:
     T* get() const { return block_; }
     T** address() { return &block_; }
 
-private:
+  private:
     T* block_ = nullptr;
 };
 using HeapString = ScopedHeap<WCHAR>;

@@ -29,7 +29,7 @@ constexpr UINT kExitFailure = ERROR_INSTALL_FAILURE;
 // RAII owner of an installer record or database handle: closed with MsiCloseHandle
 // when it is non-zero.
 class ScopedMsiHandle {
-public:
+  public:
     explicit ScopedMsiHandle(MSIHANDLE handle = 0) : handle_(handle) {}
     ~ScopedMsiHandle() {
         if (handle_ != 0) {
@@ -40,7 +40,7 @@ public:
     ScopedMsiHandle& operator=(const ScopedMsiHandle&) = delete;
     MSIHANDLE get() const { return handle_; }
 
-private:
+  private:
     MSIHANDLE handle_;
 };
 

@@ -17,7 +17,9 @@ namespace {
 
 constexpr WCHAR kCustomActionData[] = WSTR("CustomActionData");
 
-bool IsEmpty(LPCWSTR text) { return text == nullptr || text[0] == 0; }
+bool IsEmpty(LPCWSTR text) {
+    return text == nullptr || text[0] == 0;
+}
 
 // Grows *value to hold a value of `length` characters and its terminator.
 HRESULT GrowForLength(LPWSTR* value, DWORD* length) {

@@ -260,9 +260,10 @@ std::string FloatingText(double magnitude, char conversion, const Directive& dir
             }
             RoundHalfUp(&decimal, precision);
             const int exponent = magnitude == 0.0 ? 0 : decimal.exponent;
-            std::string text = (exponent < -4 || exponent >= precision)
-                                   ? ExponentText(decimal, precision - 1, directive.alternate, upper)
-                                   : FixedText(decimal, precision - 1 - exponent, directive.alternate);
+            std::string text =
+                (exponent < -4 || exponent >= precision)
+                    ? ExponentText(decimal, precision - 1, directive.alternate, upper)
+                    : FixedText(decimal, precision - 1 - exponent, directive.alternate);
             if (!directive.alternate) {
                 TrimDecimals(&text);
             }

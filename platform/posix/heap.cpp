@@ -26,7 +26,9 @@ HeapState& State() {
 
 int g_processHeap;  // its address is the process heap's handle
 
-bool IsProcessHeap(HANDLE heap) { return heap == &g_processHeap; }
+bool IsProcessHeap(HANDLE heap) {
+    return heap == &g_processHeap;
+}
 
 // Counts one allocation and tells whether the armed failure falls on it. Caller
 // holds the lock.
@@ -51,7 +53,9 @@ size_t SeamLiveHeapBlocks() {
     return state.blocks.size();
 }
 
-HANDLE GetProcessHeap() { return &g_processHeap; }
+HANDLE GetProcessHeap() {
+    return &g_processHeap;
+}
 
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     if (!IsProcessHeap(heap)) {

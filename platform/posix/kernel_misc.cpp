@@ -16,9 +16,13 @@ SYSTEMTIME g_fixedTime{};
 
 }  // namespace
 
-DWORD GetLastError() { return t_lastError; }
+DWORD GetLastError() {
+    return t_lastError;
+}
 
-void SetLastError(DWORD error) { t_lastError = error; }
+void SetLastError(DWORD error) {
+    t_lastError = error;
+}
 
 LONG InterlockedIncrement(LONG volatile* value) {
     return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST);

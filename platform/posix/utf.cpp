@@ -58,13 +58,17 @@ std::u16string Utf8ToUtf16(const char* bytes, size_t count, bool* valid) {
         } else if (lead >= 0xE0 && lead <= 0xEF) {
             need = 2;
             cp = lead & 0x0F;
-            if (lead == 0xE0) lower = 0xA0;
-            if (lead == 0xED) upper = 0x9F;  // no surrogates
+            if (lead == 0xE0)
+                lower = 0xA0;
+            if (lead == 0xED)
+                upper = 0x9F;  // no surrogates
         } else if (lead >= 0xF0 && lead <= 0xF4) {
             need = 3;
             cp = lead & 0x07;
-            if (lead == 0xF0) lower = 0x90;
-            if (lead == 0xF4) upper = 0x8F;
+            if (lead == 0xF0)
+                lower = 0x90;
+            if (lead == 0xF4)
+                upper = 0x8F;
         } else {
             out.push_back(kReplacement);
             wellFormed = false;
@@ -96,7 +100,8 @@ std::u16string Utf8ToUtf16(const char* bytes, size_t count, bool* valid) {
         }
         i += taken;
     }
-    if (valid != nullptr) *valid = wellFormed;
+    if (valid != nullptr)
+        *valid = wellFormed;
     return out;
 }
 
@@ -122,6 +127,7 @@ std::string Utf16ToUtf8(const char16_t* units, size_t count, bool* valid) {
         }
         ++i;
     }
-    if (valid != nullptr) *valid = wellFormed;
+    if (valid != nullptr)
+        *valid = wellFormed;
     return out;
 }

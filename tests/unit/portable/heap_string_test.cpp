@@ -28,7 +28,9 @@ bool ZeroBehind(LPCWSTR text, DWORD from) {
     return true;
 }
 
-WString Repeat(WCHAR c, size_t n) { return WString(n, c); }
+WString Repeat(WCHAR c, size_t n) {
+    return WString(n, c);
+}
 
 TEST(HeapBuffers, ResizeRefusesCountsFromTheLimitUpAndKeepsTheVariable) {
     for (DWORD elementSize : {1u, 2u}) {

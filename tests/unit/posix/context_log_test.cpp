@@ -27,8 +27,10 @@ TEST_F(ContextLog, NameOf32CharactersFailsWithALineUnderTheCutName) {
     EXPECT_FALSE(ActionIsInitialized());
     EXPECT_EQ(0u, ActionGetInstallHandle());
     EXPECT_EQ(0u, InstallerOpenHandleCount());  // the database handle is closed again
-    EXPECT_EQ(Lines{std::string(31, 'n') + ":  Error 0x8007007a: Failed to copy CustomAction log "
-                                           "name: " + name},
+    EXPECT_EQ(Lines{std::string(31, 'n') +
+                    ":  Error 0x8007007a: Failed to copy CustomAction log "
+                    "name: " +
+                    name},
               InfoLines());
     // The action's own report of the failure is not written: no action is open.
     LogFailure(static_cast<HRESULT>(0x8007007A), "failed to initialize");

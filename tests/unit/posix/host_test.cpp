@@ -191,8 +191,8 @@ TEST_F(HostTest, FailedCallShowsTheActionsFailureLines) {
 }
 
 TEST_F(HostTest, CancelOnAFailureLineEndsTheActionWith1602) {
-    const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "--fail-call",
-                             "UuidCreate:1=0x6CB", "--answer", "info:1=2", "CACreateURN"});
+    const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "--fail-call", "UuidCreate:1=0x6CB",
+                             "--answer", "info:1=2", "CACreateURN"});
     EXPECT_EQ(run.status, 1602 % 256) << run.err;
     EXPECT_EQ(run.out,
               "CACreateURN:  Error 0x800706cb: Could not create UUID\n"

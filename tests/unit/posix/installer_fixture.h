@@ -14,7 +14,7 @@
 #include "platform/posix/utf.h"
 
 class InstallerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         install_ = InstallerOpenSession();
         liveBlocksAtStart_ = SeamLiveHeapBlocks();

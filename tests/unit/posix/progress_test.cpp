@@ -11,7 +11,7 @@ using Records = std::vector<std::vector<int>>;
 using Lines = std::vector<std::string>;
 
 class Progress : public InstallerTest {
-protected:
+  protected:
     void SetUp() override {
         InstallerTest::SetUp();
         ASSERT_EQ(S_OK, ActionBegin(install_, "CATest"));
@@ -85,16 +85,14 @@ TEST_F(Progress, AnswersToAReportOrAddition) {
     };
     ActionEnd(0);  // each case runs its own action on its own session
     const Case cases[] = {
-        {1, IDCANCEL, S_FALSE, 1602}, {1, IDABORT, S_FALSE, 1602},
-        {0, IDABORT, S_FALSE, 1602},  {1, -1, E_UNEXPECTED, 0},
-        {1, IDNO, E_UNEXPECTED, 0},   {1, 1602, E_UNEXPECTED, 1602},
+        {1, IDCANCEL, S_FALSE, 1602}, {1, IDABORT, S_FALSE, 1602}, {0, IDABORT, S_FALSE, 1602},
+        {1, -1, E_UNEXPECTED, 0},     {1, IDNO, E_UNEXPECTED, 0},  {1, 1602, E_UNEXPECTED, 1602},
     };
     for (const Case& c : cases) {
         const MSIHANDLE install = InstallerOpenSession();
         ASSERT_EQ(S_OK, ActionBegin(install, "CATest"));
         // In a deferred case the announcement is the first message.
-        InstallerScriptAnswer(install, INSTALLMESSAGE_PROGRESS, c.inputMode == 0 ? 2 : 1,
-                              c.answer);
+        InstallerScriptAnswer(install, INSTALLMESSAGE_PROGRESS, c.inputMode == 0 ? 2 : 1, c.answer);
         EXPECT_EQ(c.expected, ReportProgress(2000, c.inputMode)) << c.answer;
         EXPECT_EQ(c.exitCode, ActionEnd(0)) << c.answer;
         // An unexpected answer to a report has no line of its own.

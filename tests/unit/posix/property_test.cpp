@@ -13,7 +13,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 class Properties : public InstallerTest {
-protected:
+  protected:
     void SetUp() override {
         InstallerTest::SetUp();
         ASSERT_EQ(S_OK, ActionBegin(install_, "CATest"));
@@ -26,9 +26,9 @@ protected:
         InstallerTest::TearDown();
     }
     std::string Value() const {
-        return value_ == nullptr ? "<null>"
-                                 : Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(
-                                       value_)));
+        return value_ == nullptr
+                   ? "<null>"
+                   : Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(value_)));
     }
     DWORD Capacity() const {
         DWORD capacity = 0;

@@ -38,8 +38,8 @@ bool IsWellFormedUrn(const std::string& urn) {
         if (hyphenPlace != (c == '-')) {
             return false;
         }
-        if (!hyphenPlace && !(std::isdigit(static_cast<unsigned char>(c)) ||
-                              (c >= 'a' && c <= 'f'))) {
+        if (!hyphenPlace &&
+            !(std::isdigit(static_cast<unsigned char>(c)) || (c >= 'a' && c <= 'f'))) {
             return false;
         }
     }
@@ -112,7 +112,8 @@ TEST_F(StampActions, UrnIsFreshAndWellFormedOnEveryCall) {
 }
 
 TEST_F(StampActions, UrnTextIsTheUuidInLowerCase) {
-    const UUID uuid = {0x0123ABCD, 0xEF01, 0x4567, {0x89, 0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67}};
+    const UUID uuid = {
+        0x0123ABCD, 0xEF01, 0x4567, {0x89, 0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67}};
     SeamQueueUuids({uuid});
     EXPECT_EQ(0u, CACreateURN(install_));
     EXPECT_EQ("urn:st:uuid:0123abcd-ef01-4567-89ab-cdef01234567", Property("NewURN"));
@@ -134,12 +135,21 @@ TEST_F(StampActions, UrnFailureChainKeepsTheEarlierValue) {
         Lines lines;
     };
     const Case cases[] = {
-        {"UuidCreate", 1, RPC_S_UUID_NO_ADDRESS, false,
+        {"UuidCreate",
+         1,
+         RPC_S_UUID_NO_ADDRESS,
+         false,
          {"CACreateURN:  Error 0x800706cb: Could not create UUID"}},
-        {"UuidToStringW", 1, RPC_S_OUT_OF_MEMORY, false,
+        {"UuidToStringW",
+         1,
+         RPC_S_OUT_OF_MEMORY,
+         false,
          {"CACreateURN:  Error 0x8007000e: Could not convert UUID string"}},
         {nullptr, 0, 0, true, {"CACreateURN:  Error 0x8007000e: Could not add new urn string"}},
-        {"MsiSetPropertyW", 1, ERROR_INVALID_HANDLE, false,
+        {"MsiSetPropertyW",
+         1,
+         ERROR_INVALID_HANDLE,
+         false,
          {"CACreateURN:  Error 0x80070006: failed to set property: NewURN",
           "CACreateURN:  Error 0x80070006: Could not set NewURN PROPERTY"}},
     };
