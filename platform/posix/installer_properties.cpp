@@ -26,12 +26,12 @@ void CountRead(installer::Session& session, const std::u16string& name) {
     }
 }
 
-}  // namespace
-
-// Reads a property as UTF-8 text, counted in bytes; an unset property is empty.
-UINT MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR value, DWORD* length) {
+// The steps every property call starts with: the armed failure, the lock, the
+// session behind the handle and a name to work on. `body` runs under the lock.
+template <typename Name, typename Body>
+UINT WithSessionAndName(const char* api, MSIHANDLE install, const Name* name, Body body) {
     uint32_t code = 0;
-    if (SeamCallFails("MsiGetPropertyA", &code)) {
+    if (SeamCallFails(api, &code)) {
         return code;
     }
     installer::Store& store = installer::TheStore();
@@ -43,60 +43,50 @@ UINT MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR value, DWORD* length)
     if (name == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    const std::u16string wideName = Utf8ToUtf16(std::string(name));
-    return installer::CopyOut(Utf16ToUtf8(ValueOf(*session, wideName)), value, length);
+    return body(*session);
+}
+
+}  // namespace
+
+// Reads a property as UTF-8 text, counted in bytes; an unset property is empty.
+UINT MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR value, DWORD* length) {
+    return WithSessionAndName("MsiGetPropertyA", install, name, [&](installer::Session& session) {
+        const std::u16string wideName = Utf8ToUtf16(std::string(name));
+        return installer::CopyOut(Utf16ToUtf8(ValueOf(session, wideName)), value, length);
+    });
 }
 
 // Reads a property; an unset property is empty. Each read counts towards the
 // changes armed with InstallerChangePropertyAfterRead, applied after the copy.
 UINT MsiGetPropertyW(MSIHANDLE install, LPCWSTR name, LPWSTR value, DWORD* length) {
-    uint32_t code = 0;
-    if (SeamCallFails("MsiGetPropertyW", &code)) {
-        return code;
-    }
-    installer::Store& store = installer::TheStore();
-    std::lock_guard<std::mutex> guard(store.lock);
-    installer::Session* session = installer::FindSession(store, install);
-    if (session == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (name == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    const std::u16string wideName(name);
-    const UINT result = installer::CopyOut(ValueOf(*session, wideName), value, length);
-    if (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
-        CountRead(*session, wideName);
-    }
-    return result;
+    return WithSessionAndName("MsiGetPropertyW", install, name, [&](installer::Session& session) {
+        const std::u16string wideName(name);
+        const UINT result = installer::CopyOut(ValueOf(session, wideName), value, length);
+        if (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
+            CountRead(session, wideName);
+        }
+        return result;
+    });
 }
 
 // Sets a property; a null or empty value removes it. The name joins the session's
 // list of changed properties on its first change.
 UINT MsiSetPropertyW(MSIHANDLE install, LPCWSTR name, LPCWSTR value) {
-    uint32_t code = 0;
-    if (SeamCallFails("MsiSetPropertyW", &code)) {
-        return code;
-    }
-    installer::Store& store = installer::TheStore();
-    std::lock_guard<std::mutex> guard(store.lock);
-    installer::Session* session = installer::FindSession(store, install);
-    if (session == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (name == nullptr || name[0] == 0) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    const std::u16string wideName(name);
-    installer::PutProperty(*session, wideName, value != nullptr ? value : u"");
-    bool known = false;
-    for (const std::u16string& changed : session->changed) {
-        known = known || changed == wideName;
-    }
-    if (!known) {
-        session->changed.push_back(wideName);
-    }
-    return ERROR_SUCCESS;
+    return WithSessionAndName("MsiSetPropertyW", install, name, [&](installer::Session& session) {
+        if (name[0] == 0) {
+            return static_cast<UINT>(ERROR_INVALID_PARAMETER);
+        }
+        const std::u16string wideName(name);
+        installer::PutProperty(session, wideName, value != nullptr ? value : u"");
+        bool known = false;
+        for (const std::u16string& changed : session.changed) {
+            known = known || changed == wideName;
+        }
+        if (!known) {
+            session.changed.push_back(wideName);
+        }
+        return static_cast<UINT>(ERROR_SUCCESS);
+    });
 }
 
 // Whether the session runs in the mode; FALSE for an unknown handle. An armed
