@@ -153,7 +153,8 @@ HRESULT WStrAppend(LPWSTR* text, LPCWSTR source, DWORD count) {
         toAppend = 0;
     }
     const unsigned long long needed = static_cast<unsigned long long>(length) + toAppend + 1;
-    if (capacity < length || capacity - length < toAppend + 1ULL) {
+    // The length was measured within the capacity, so the subtraction cannot wrap.
+    if (capacity - length < toAppend + 1ULL) {
         const unsigned long long reserve = 2 * needed;
         const HRESULT hr = BufResize(text, ClampCount(reserve), sizeof(WCHAR));
         if (FAILED(hr)) {

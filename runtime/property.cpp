@@ -30,11 +30,12 @@ HRESULT GrowForLength(LPWSTR* value, DWORD* length) {
     return BufResize(value, *length, sizeof(WCHAR));
 }
 
-// The capacity to offer the installer: the existing string's, or one sized by a
-// query (`query` is the installer call with an empty buffer). Sets *failedStep to
-// say which of the two failed.
+// Which step of sizing the buffer failed, so each caller can log its own line.
 enum class SizingFailure { None, Capacity, Allocation };
 
+// The capacity to offer the installer: the existing string's, or one sized by a
+// query (`query` is the installer call with an empty buffer). Sets *failed to say
+// which of the two failed.
 template <typename Query>
 HRESULT PrepareBuffer(LPWSTR* value, DWORD* length, Query query, SizingFailure* failed) {
     *failed = SizingFailure::None;
