@@ -6,7 +6,7 @@ find_package(Threads REQUIRED)
 # libostrel_win32.so plays the part of the Windows system DLLs: one instance per
 # process, shared by the host, the library and the tests (the installer session
 # store lives here, as it lives in msi.dll on Windows).
-file(GLOB OSTREL_POSIX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp)
+file(GLOB OSTREL_POSIX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*/*.cpp)
 add_library(ostrel_win32 SHARED ${OSTREL_POSIX_SOURCES})
 target_include_directories(ostrel_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ostrel_win32 PUBLIC Threads::Threads PRIVATE PkgConfig::LIBXML2 ${CMAKE_DL_LIBS})

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/posix/utf.h"
+#include "platform/posix/shared/utf.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/posix/installer_session.h"
+#include "platform/posix/msi/installer_session.h"
 
 class LogPrinter {
   public:

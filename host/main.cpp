@@ -9,9 +9,9 @@
 #include "host/action_library.h"
 #include "host/log_printer.h"
 #include "host/options.h"
-#include "platform/posix/installer_session.h"
-#include "platform/posix/seams.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/msi/installer_session.h"
+#include "platform/posix/shared/seams.h"
+#include "platform/posix/shared/utf.h"
 
 namespace {
 

@@ -1,10 +1,13 @@
-// posix substitutes: the basic Win32 types, status codes, the process heap, the
-// thread's last error, the UTC clock, RPC UUIDs and the registry.
+// posix substitutes: the basic Win32 types and status codes, and the calls of
+//   kernel32   the process heap, the thread's last error, interlocked counters and
+//              the UTC clock (kernel32/heap.cpp, kernel32/thread_clock.cpp);
+//   rpcrt4     UUIDs (rpcrt4/uuid.cpp);
+//   advapi32   the registry (advapi32/registry.cpp).
 //
 // Sizes follow 32-bit Windows where the library depends on them: DWORD, LONG,
 // HRESULT and MSIHANDLE are 32 bits; WCHAR is a UTF-16 code unit (char16_t).
-// Functions are implemented in platform/posix/*.cpp, one file per area, inside
-// libostrel_win32.so.
+// The functions are implemented under platform/posix/, one folder per Windows DLL
+// whose calls they stand in for, inside libostrel_win32.so.
 #ifndef OSTREL_PLATFORM_POSIX_WIN32_BASE_H
 #define OSTREL_PLATFORM_POSIX_WIN32_BASE_H
 
@@ -155,7 +158,7 @@ RPC_STATUS RpcStringFreeW(RPC_WSTR* text);
 
 // ---------------------------------------------------------------- registry
 // A small in-process registry: values are put there by the host and the tests
-// (see platform/posix/seams.h); the library only reads.
+// (see platform/posix/shared/seams.h); the library only reads.
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef DWORD REGSAM;

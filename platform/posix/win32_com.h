@@ -1,12 +1,12 @@
-// posix substitutes: COM basics, OLE Automation strings and variants, and the
-// MSXML DOM interfaces the library calls.
+// posix substitutes: COM basics of ole32, OLE Automation strings and variants of
+// oleaut32, and the MSXML DOM interfaces the library calls.
 //
 // Interfaces are C++ abstract classes with the methods and signatures of the
 // Windows SDK's definitions, reduced to the methods called here: the library's code
 // calls them the same way on both builds. IXMLDOMNode derives from IUnknown here,
 // not from IDispatch: nothing calls through IDispatch. Implementations live in
-// platform/posix/com.cpp (apartments, class registry), oleaut.cpp (BSTR, VARIANT)
-// and xml_dom_*.cpp (the document class, over libxml2).
+// ole32/com.cpp (apartments, class registry), oleaut32/bstr_variant.cpp (BSTR,
+// VARIANT) and msxml/xml_dom_*.cpp (the document class, over libxml2).
 #ifndef OSTREL_PLATFORM_POSIX_WIN32_COM_H
 #define OSTREL_PLATFORM_POSIX_WIN32_COM_H
 

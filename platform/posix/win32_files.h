@@ -1,10 +1,11 @@
-// posix substitutes: files (CreateFileW, ReadFile, WriteFile, ...) over POSIX.
+// posix substitutes: the file calls of kernel32 (CreateFileW, ReadFile, WriteFile,
+// ...) over POSIX, in kernel32/files.cpp.
 //
 // Handles are entries of an in-process table. The table also carries each open
 // handle's access and share mode by file identity (device and inode), so two
 // handles of this process that conflict get ERROR_SHARING_VIOLATION as they do on
 // Windows. Another process is not seen: POSIX has no mandatory sharing. errno is
-// translated to the Win32 error in exactly one place (platform/posix/files.cpp):
+// translated to the Win32 error in exactly one place (kernel32/files.cpp):
 // 2 for a missing file, 3 for a missing directory, 5 for denied access, and so on.
 // Paths are UTF-16 and are handed to the system as UTF-8, unchanged otherwise.
 #ifndef OSTREL_PLATFORM_POSIX_WIN32_FILES_H

@@ -1,5 +1,5 @@
-// posix substitutes: the Windows Installer functions the library calls, over an
-// in-process installer session (platform/posix/installer_session.h).
+// posix substitutes: the Windows Installer (msi) functions the library calls, over
+// an in-process installer session (msi/installer_session.h).
 #ifndef OSTREL_PLATFORM_POSIX_WIN32_MSI_H
 #define OSTREL_PLATFORM_POSIX_WIN32_MSI_H
 

@@ -1,5 +1,7 @@
-// posix substitutes: string lengths, the bounded ("safe") string functions and the
-// code page conversions, with the behaviour Windows gives them.
+// posix substitutes for text: string lengths and code page conversions of kernel32
+// (kernel32/lstrlen.cpp, kernel32/codepage.cpp), the bounded formatters of msvcrt
+// (msvcrt/bounded_formatters.cpp) and the SDK's bounded ("safe") string functions
+// of strsafe.h (strsafe/strsafe.cpp), with the behaviour Windows gives them.
 //
 // Formats follow the Microsoft C runtime, not C99: in a wide format "%s" takes a
 // wide string and "%S" a narrow one; in a narrow format "%s" is narrow and "%S"

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/posix/seams.h"
+#include "platform/posix/shared/seams.h"
 #include "runtime/heap_string.h"
 
 namespace {

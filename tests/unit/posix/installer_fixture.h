@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/installer_session.h"
-#include "platform/posix/seams.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/msi/installer_session.h"
+#include "platform/posix/shared/seams.h"
+#include "platform/posix/shared/utf.h"
 
 class InstallerTest : public ::testing::Test {
   protected:

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/installer_session.h"
-#include "platform/posix/seams.h"
+#include "platform/posix/msi/installer_session.h"
+#include "platform/posix/shared/seams.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/posix/seams.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/shared/seams.h"
+#include "platform/posix/shared/utf.h"
 #include "platform/win32.h"
 
 namespace {

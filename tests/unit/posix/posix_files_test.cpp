@@ -10,8 +10,8 @@
 #include <iterator>
 #include <string>
 
-#include "platform/posix/seams.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/shared/seams.h"
+#include "platform/posix/shared/utf.h"
 #include "platform/win32.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "platform/posix/seams.h"
+#include "platform/posix/shared/seams.h"
 #include "platform/win32.h"
 #include "tests/unit/portable/format_calls.h"
 

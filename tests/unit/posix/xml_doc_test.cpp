@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "platform/posix/seams.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/shared/seams.h"
+#include "platform/posix/shared/utf.h"
 #include "runtime/xml_doc.h"
 
 namespace {

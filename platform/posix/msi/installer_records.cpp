@@ -4,9 +4,9 @@
 // a copy of its record's fields and the answer the session scripted for it.
 #include <climits>
 
-#include "platform/posix/installer_internal.h"
-#include "platform/posix/seams.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/msi/installer_internal.h"
+#include "platform/posix/shared/seams.h"
+#include "platform/posix/shared/utf.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// The Microsoft printf language over a bounded output, and the C runtime's bounded
-// formatters `_vsnprintf` and `_vsnwprintf` built on it.
+// The Microsoft printf language over a bounded output, shared by the C runtime's
+// bounded formatters (msvcrt/) and the safe-string functions (strsafe/).
 //
 // Layout: `Sink` stores characters into the caller's buffer and stops at its end;
 // `Formatter` walks the format, reads one conversion specification at a time and
@@ -7,7 +7,7 @@
 // Both are templates over the character type of the format and the output (char
 // or char16_t). Floating-point numbers are shaped the way msvcrt prints them: 17
 // significant digits rounded half up, three-digit exponents.
-#include "platform/posix/format_engine.h"
+#include "platform/posix/shared/format_engine.h"
 
 #include <algorithm>
 #include <climits>
@@ -19,7 +19,7 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/posix/utf.h"
+#include "platform/posix/shared/utf.h"
 #include "platform/posix/win32_strings.h"
 
 namespace {
@@ -655,7 +655,7 @@ class Formatter {
     bool Floating(const Directive& directive, char conversion) {
         const double value = va_arg(*args_, double);
         const std::string body = FloatingText(std::fabs(value), conversion, directive);
-        char sign[1];
+        char sign[1] = {0};  // at most one sign character
         size_t signLength = 0;
         if (std::signbit(value)) {
             sign[signLength++] = '-';
@@ -698,26 +698,6 @@ FormatOutcome Format(Ch* buffer, size_t count, const Ch* format, va_list args) {
     return outcome;
 }
 
-// The C runtime's rule for a bounded formatter: the terminator only when it fits,
-// -1 when the output does not fit, and the length needed for a null buffer of 0.
-template <typename Ch>
-int BoundedFormat(Ch* buffer, size_t count, const Ch* format, va_list args) {
-    if (format == nullptr || (buffer == nullptr && count != 0)) {
-        return -1;
-    }
-    const FormatOutcome outcome = Format(buffer, count, format, args);
-    if (!outcome.complete) {
-        return -1;
-    }
-    if (buffer == nullptr) {
-        return static_cast<int>(outcome.needed);
-    }
-    if (outcome.written < count) {
-        buffer[outcome.written] = 0;
-    }
-    return static_cast<int>(outcome.written);
-}
-
 }  // namespace
 
 FormatOutcome FormatNarrow(char* buffer, size_t count, const char* format, va_list args) {
@@ -726,12 +706,4 @@ FormatOutcome FormatNarrow(char* buffer, size_t count, const char* format, va_li
 
 FormatOutcome FormatWide(char16_t* buffer, size_t count, const char16_t* format, va_list args) {
     return Format(buffer, count, format, args);
-}
-
-int _vsnprintf(char* buffer, size_t count, const char* format, va_list args) {
-    return BoundedFormat(buffer, count, format, args);
-}
-
-int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args) {
-    return BoundedFormat(buffer, count, format, args);
 }

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/com_internal.h"
+#include "platform/posix/ole32/com_internal.h"
 
 struct XmlTree {
     xmlDocPtr doc = nullptr;

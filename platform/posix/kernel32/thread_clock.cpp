@@ -3,7 +3,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "platform/posix/seams.h"
+#include "platform/posix/shared/seams.h"
 #include "platform/posix/win32_base.h"
 
 namespace {

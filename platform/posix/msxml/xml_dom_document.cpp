@@ -16,7 +16,7 @@
 #include <mutex>
 #include <new>
 
-#include "platform/posix/xml_dom.h"
+#include "platform/posix/msxml/xml_dom.h"
 
 namespace {
 

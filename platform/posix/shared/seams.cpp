@@ -1,6 +1,6 @@
 // The armed failures of the test seams: which call of which API must fail, and with
 // which code. Counting starts when a failure is armed; each API keeps its own count.
-#include "platform/posix/seams.h"
+#include "platform/posix/shared/seams.h"
 
 #include <cstring>
 #include <map>

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/installer_session.h"
+#include "platform/posix/msi/installer_session.h"
 
 namespace installer {
 

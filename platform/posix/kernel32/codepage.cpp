@@ -11,8 +11,8 @@
 #include <new>
 #include <string>
 
-#include "platform/posix/seams.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/shared/seams.h"
+#include "platform/posix/shared/utf.h"
 #include "platform/posix/win32_strings.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/com_internal.h"
-#include "platform/posix/seams.h"
+#include "platform/posix/ole32/com_internal.h"
+#include "platform/posix/shared/seams.h"
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IXMLDOMNode = {

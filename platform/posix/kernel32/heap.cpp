@@ -8,7 +8,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/posix/seams.h"
+#include "platform/posix/shared/seams.h"
 #include "platform/posix/win32_base.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // UTF-8 <-> UTF-16 conversion shared by the posix layer. Decoding follows the
 // Unicode "maximal subpart" rule: each ill-formed subsequence becomes one U+FFFD.
-#include "platform/posix/utf.h"
+#include "platform/posix/shared/utf.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 // null formats as its fields listed "1: value 2: value ...".
 #include <string>
 
-#include "platform/posix/installer_internal.h"
-#include "platform/posix/seams.h"
+#include "platform/posix/msi/installer_internal.h"
+#include "platform/posix/shared/seams.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // count of attributes, over the element's libxml2 attribute list.
 #include <new>
 
-#include "platform/posix/xml_dom.h"
+#include "platform/posix/msxml/xml_dom.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/seams.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/shared/seams.h"
+#include "platform/posix/shared/utf.h"
 #include "platform/posix/win32_files.h"
 
 namespace {

@@ -5,9 +5,9 @@
 
 #include <new>
 
-#include "platform/posix/seams.h"
-#include "platform/posix/utf.h"
-#include "platform/posix/xml_dom.h"
+#include "platform/posix/shared/seams.h"
+#include "platform/posix/shared/utf.h"
+#include "platform/posix/msxml/xml_dom.h"
 
 const IID IID_DomNodeSource = {
     0x6F737472, 0x656C, 0x4E6F, {0x64, 0x65, 0x53, 0x6F, 0x75, 0x72, 0x63, 0x65}};

@@ -1,4 +1,4 @@
-// String lengths and the bounded ("safe") string functions: copies, appends and
+// The bounded ("safe") string functions of the SDK's strsafe.h: lengths, copies, appends and
 // formatted output into a destination of a given capacity in characters, the
 // terminator included. The destination is always left terminated when its
 // capacity is valid; text that does not fit is cut to capacity - 1 characters and
@@ -11,7 +11,7 @@
 // count stops the copy before the source is read.
 #include <cstring>
 
-#include "platform/posix/format_engine.h"
+#include "platform/posix/shared/format_engine.h"
 #include "platform/posix/win32_strings.h"
 
 namespace {
@@ -176,21 +176,6 @@ HRESULT Printf(Ch* dest, size_t capacity, const Ch* format, va_list args) {
 }
 
 }  // namespace
-
-int lstrlenW(LPCWSTR text) {
-    if (text == nullptr) {
-        return 0;
-    }
-    size_t length = 0;
-    while (text[length] != 0) {
-        ++length;
-    }
-    return static_cast<int>(length);
-}
-
-int lstrlenA(LPCSTR text) {
-    return text == nullptr ? 0 : static_cast<int>(std::strlen(text));
-}
 
 HRESULT StringCchLengthW(LPCWSTR text, size_t cchMax, size_t* length) {
     return Length(text, cchMax, length);

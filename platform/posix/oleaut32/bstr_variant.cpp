@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/posix/seams.h"
+#include "platform/posix/shared/seams.h"
 #include "platform/posix/win32_com.h"
 
 namespace {

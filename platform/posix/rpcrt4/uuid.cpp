@@ -9,7 +9,7 @@
 #include <mutex>
 #include <new>
 
-#include "platform/posix/seams.h"
+#include "platform/posix/shared/seams.h"
 #include "platform/posix/win32_base.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // The installer's property table as a custom action sees it: MsiGetPropertyA/W
 // (with the installer's length protocol), MsiSetPropertyW, the run modes of
 // MsiGetMode and the database handle of MsiGetActiveDatabase. Narrow text is UTF-8.
-#include "platform/posix/installer_internal.h"
-#include "platform/posix/seams.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/msi/installer_internal.h"
+#include "platform/posix/shared/seams.h"
+#include "platform/posix/shared/utf.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/posix/installer_internal.h"
+#include "platform/posix/msi/installer_internal.h"
 
 namespace installer {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/seams.h"
+#include "platform/posix/shared/seams.h"
 #include "platform/posix/win32_base.h"
 
 struct HKEY__ {
