@@ -14,6 +14,7 @@ target_link_libraries(ostrel_ca_core PUBLIC ostrel_win32)
 
 # libostrel_ca.so exports the action functions and nothing else.
 add_library(ostrel_ca SHARED ${OSTREL_MODULE_SOURCES})
+target_compile_options(ostrel_ca PRIVATE ${OSTREL_LIBRARY_COMPILE_OPTIONS})
 target_link_libraries(ostrel_ca PRIVATE ostrel_ca_core)
 set_target_properties(ostrel_ca PROPERTIES
     CXX_VISIBILITY_PRESET hidden
