@@ -32,3 +32,7 @@ if(OSTREL_BUILD_TESTS)
     enable_testing()
     add_subdirectory(tests/unit)
 endif()
+
+if(OSTREL_BUILD_BENCH)
+    add_subdirectory(bench)
+endif()
