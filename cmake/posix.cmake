@@ -12,6 +12,12 @@ target_include_directories(ostrel_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ostrel_win32 PUBLIC Threads::Threads PRIVATE PkgConfig::LIBXML2 ${CMAKE_DL_LIBS})
 target_link_libraries(ostrel_ca_core PUBLIC ostrel_win32)
 
+if(OSTREL_BUILD_FUZZ)
+    # Fuzzing needs only the libraries the targets call.
+    add_subdirectory(tests/fuzz)
+    return()
+endif()
+
 # libostrel_ca.so exports the action functions and nothing else.
 add_library(ostrel_ca SHARED ${OSTREL_MODULE_SOURCES})
 target_compile_options(ostrel_ca PRIVATE ${OSTREL_LIBRARY_COMPILE_OPTIONS})
