@@ -17,6 +17,7 @@ struct HeapState {
     std::mutex lock;
     std::unordered_map<const void*, SIZE_T> blocks;
     unsigned allocationsUntilFailure = 0;  // 0: no failure armed
+    size_t allocations = 0;                // successful HeapAlloc and HeapReAlloc calls
 };
 
 HeapState& State() {
@@ -53,6 +54,12 @@ size_t SeamLiveHeapBlocks() {
     return state.blocks.size();
 }
 
+size_t SeamHeapAllocationCount() {
+    HeapState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    return state.allocations;
+}
+
 HANDLE GetProcessHeap() {
     return &g_processHeap;
 }
@@ -77,6 +84,7 @@ LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
         return nullptr;
     }
     state.blocks[block] = bytes;
+    ++state.allocations;
     return block;
 }
 
@@ -114,6 +122,7 @@ LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
     state.blocks.erase(found);
     std::free(block);
     state.blocks[moved] = bytes;
+    ++state.allocations;
     return moved;
 }
 

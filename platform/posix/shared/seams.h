@@ -16,6 +16,8 @@
 void SeamFailNthAllocation(unsigned nth);
 // Number of heap blocks allocated and not yet freed.
 size_t SeamLiveHeapBlocks();
+// Number of successful HeapAlloc and HeapReAlloc calls since the process started.
+size_t SeamHeapAllocationCount();
 
 // Any API of the layer: make its n-th call from now on (1 = the next one) fail with
 // `code`. What "fail" means is the API's own failure: a null or FALSE result with
