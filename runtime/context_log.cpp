@@ -186,7 +186,7 @@ HRESULT PropertySet(LPCWSTR name, LPCWSTR value) {
         return E_INVALIDARG;
     }
     const HRESULT hr =
-        FoldWin32Error(static_cast<long>(MsiSetPropertyW(g_context.installHandle, name, value)));
+        FoldWin32Error(static_cast<LONG>(MsiSetPropertyW(g_context.installHandle, name, value)));
     if (FAILED(hr)) {
         LogFailure(hr, "failed to set property: %S", name);
     }

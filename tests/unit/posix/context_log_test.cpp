@@ -167,6 +167,16 @@ TEST_F(ContextLog, PropertySetFoldsAndLogsInstallerErrors) {
     EXPECT_EQ(Lines{"CA:  Error 0x80070006: failed to set property: SysDateTime"}, InfoLines());
 }
 
+TEST_F(ContextLog, AnInstallerResultWithItsTopBitSetPassesThroughAsIn32Bits) {
+    // A UINT answer read as a 32-bit value is negative and is not folded; read as a
+    // 64-bit long it would be positive and fold to 0x80070005.
+    ASSERT_EQ(S_OK, ActionBegin(install_, "CA"));
+    SeamFailNthCall("MsiSetPropertyW", 1, 0xC0000005u);
+    EXPECT_EQ(static_cast<HRESULT>(0xC0000005u), PropertySet(WSTR("P"), WSTR("x")));
+    ActionEnd(1603);
+    EXPECT_EQ(Lines{"CA:  Error 0xc0000005: failed to set property: P"}, InfoLines());
+}
+
 // The verbose decision, one process per test.
 
 TEST_F(ContextLog, VerboseOnWhenLogVerboseHasAnyValueAndDecidedOnce) {
