@@ -524,7 +524,7 @@ class Formatter {
             case '%':
                 return true;  // behind flags, a width or a size: nothing
             default:
-                // "%%" and every unknown conversion print the character itself.
+                // Every unknown conversion prints the character itself.
                 return sink_->Put(conversion);
         }
     }
