@@ -1,14 +1,16 @@
 // The action context and the installer log: ActionBegin/ActionEnd, LogLine,
 // LogFailure, IsVerboseLogging, SendInstallerMessage and PropertySet.
 //
-// A log line is built in two static 2048-character buffers without touching the
-// heap (the joined format "name:  format", then the finished text) and sent as an
-// information message with one field. A line asked for while another is being
-// built (from inside the installer's answer, or a second thread) is dropped
-// rather than waited for.
+// A log line is built as UTF-16 (log_line.h) in two static 2048-unit buffers
+// without touching the heap (the caller's format rewritten as a wide format, then
+// the finished text) and sent as an information message with one wide field. The
+// log name and the status are arguments of the line, never part of its format. A
+// line asked for while another is being built (from inside the installer's answer,
+// or a second thread) is dropped rather than waited for.
 #include "runtime/context_log.h"
 
 #include "runtime/installer.h"
+#include "runtime/log_line.h"
 #include "runtime/status.h"
 
 namespace {
@@ -23,8 +25,8 @@ struct ActionContext {
 
 ActionContext g_context;
 bool g_logBusy;
-char g_logFormatBuffer[kLogLineCapacity];
-char g_logTextBuffer[kLogLineCapacity];
+WCHAR g_logFormatBuffer[kLogLineCapacity];
+WCHAR g_logTextBuffer[kLogLineCapacity];
 int g_verboseLoggingCache = -1;
 
 constexpr char kVerboseProperty[] = "LOGVERBOSE";
@@ -65,13 +67,15 @@ bool PolicyAsksForVerbose() {
 }
 
 // Sends the finished line as an information message; every failure is ignored.
-void SendLogLine(LPCSTR text) {
+void SendLogLine(LPCWSTR text) {
     ScopedMsiHandle record(MsiCreateRecord(1));
-    MsiRecordSetStringA(record.get(), 0, text);
+    MsiRecordSetStringW(record.get(), 0, text);
     SendInstallerMessage(INSTALLMESSAGE_INFO, record.get());
 }
 
-void LogLineV(int level, LPCSTR format, va_list args) {
+// Writes one line at `level`: the log name, then "Error 0x%x: " when a status is
+// given, then the caller's text. A cut line is still sent.
+void WriteLineV(int level, const HRESULT* status, LPCSTR format, va_list args) {
     if (g_logBusy) {
         return;
     }
@@ -83,15 +87,13 @@ void LogLineV(int level, LPCSTR format, va_list args) {
         written = IsVerboseLogging() != 0;
     }
     if (written) {
-        // Truncation is ignored in both steps: a cut line is still sent.
-        if (g_context.logName[0] != '\0') {
-            StringCchPrintfA(g_logFormatBuffer, kLogLineCapacity, "%s:  %s", g_context.logName,
-                             format);
-        } else {
-            StringCchCopyA(g_logFormatBuffer, kLogLineCapacity, format);
+        LogLineBuilder line(g_logTextBuffer, g_logFormatBuffer, kLogLineCapacity);
+        line.AppendName(g_context.logName);
+        if (status != nullptr) {
+            line.AppendStatus(*status);
         }
-        StringCchVPrintfA(g_logTextBuffer, kLogLineCapacity, g_logFormatBuffer, args);
-        SendLogLine(g_logTextBuffer);
+        line.AppendV(format, args);
+        SendLogLine(line.text());
     }
     g_logBusy = false;
 }
@@ -142,20 +144,20 @@ LPCSTR ActionLogName() {
 void LogLine(int level, LPCSTR format, ...) {
     va_list args;
     va_start(args, format);
-    LogLineV(level, format, args);
+    WriteLineV(level, nullptr, format, args);
     va_end(args);
 }
 
 void LogFailure(HRESULT status, LPCSTR format, ...) {
-    char message[kLogLineCapacity];
+    if (!ActionIsInitialized()) {
+        return;
+    }
+    // The line is "Error 0x%x: " and the message, formatted once from the caller's
+    // format, so a '%' inside an argument is printed as is.
     va_list args;
     va_start(args, format);
-    StringCchVPrintfA(message, kLogLineCapacity, format, args);
+    WriteLineV(LogStandard, &status, format, args);
     va_end(args);
-    if (ActionIsInitialized()) {
-        // The message goes in as an argument, so a '%' inside it is printed as is.
-        LogLine(LogStandard, "Error 0x%x: %s", static_cast<unsigned>(status), message);
-    }
 }
 
 int IsVerboseLogging() {
@@ -186,7 +188,7 @@ HRESULT PropertySet(LPCWSTR name, LPCWSTR value) {
         return E_INVALIDARG;
     }
     const HRESULT hr =
-        FoldWin32Error(static_cast<long>(MsiSetPropertyW(g_context.installHandle, name, value)));
+        FoldWin32Error(static_cast<LONG>(MsiSetPropertyW(g_context.installHandle, name, value)));
     if (FAILED(hr)) {
         LogFailure(hr, "failed to set property: %S", name);
     }

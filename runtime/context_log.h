@@ -23,7 +23,7 @@ enum LogLevel : int {
 
 // Capacity of the log name, terminator included.
 constexpr size_t kLogNameCapacity = 32;
-// Capacity of a log line, terminator included.
+// Capacity of a log line in UTF-16 units, terminator included.
 constexpr size_t kLogLineCapacity = 2048;
 
 // Opens the action context for `install`: resets the cancel override, takes the
@@ -41,10 +41,12 @@ BOOL ActionIsInitialized();
 LPCSTR ActionLogName();
 
 // Writes one line at `level` ("%s" narrow, "%S"/"%wS" wide, Microsoft printf
-// conventions), prefixed with the log name, cut at 2047 characters. A line asked for
-// while another is being written is dropped.
+// conventions), prefixed with the log name. The line is built and sent as UTF-16, so
+// wide arguments keep every character; narrow ones are read byte by byte as
+// U+0000-U+00FF. It is cut at 2047 UTF-16 units, never inside a surrogate pair. A
+// line asked for while another is being written is dropped.
 void LogLine(int level, LPCSTR format, ...);
-// While an action runs, writes "Error 0x%x: %s" with `status` and the message at
+// While an action runs, writes "Error 0x%x: " with `status`, then the message, at
 // LogStandard; otherwise nothing.
 void LogFailure(HRESULT status, LPCSTR format, ...);
 // 1 when the property "LOGVERBOSE" has a value or the machine's installer logging

@@ -3,7 +3,8 @@
 // The capacity of a heap string is read from the heap each time (MemSize / 2), so
 // a string is just a pointer. Growth rules: WStrCopy grows to exactly what the copy
 // needs, WStrAppend to twice what the result needs, WStrPrintf starts at 256
-// characters and doubles; no operation ever shrinks a block.
+// characters and doubles while the output is cut, but gives up at once on a format
+// the C runtime cannot carry out; no operation ever shrinks a block.
 #include "runtime/heap_string.h"
 
 #include <cstdint>
@@ -52,6 +53,18 @@ bool SourceInBlock(LPCWSTR text, DWORD capacity, LPCWSTR source, size_t* offset,
 // so a sum that does not fit 32 bits is refused as too large rather than wrapped.
 DWORD ClampCount(unsigned long long count) {
     return count >= kMaxBufferCount ? kMaxBufferCount : static_cast<DWORD>(count);
+}
+
+// The safe-string formatter answers a full buffer and a format it cannot carry out
+// (or an output beyond INT_MAX characters) alike; the C runtime's counting
+// formatter tells them apart. Asked once, at the first truncation: the arguments
+// are the same for every attempt.
+bool FormatCannotBeCarriedOut(LPCWSTR format, va_list args) {
+    va_list measure;
+    va_copy(measure, args);
+    const int needed = _vscwprintf(format, measure);
+    va_end(measure);
+    return needed < 0;
 }
 
 }  // namespace
@@ -198,6 +211,13 @@ HRESULT WStrPrintfV(LPWSTR* text, LPCWSTR format, va_list args) {
         hr = StringCchVPrintfW(*text, capacity, format, attempt);
         va_end(attempt);
         if (hr != STRSAFE_E_INSUFFICIENT_BUFFER) {
+            break;
+        }
+        if (setAside == nullptr && FormatCannotBeCarriedOut(format, args)) {
+            // No block is big enough for it: fail at once, leaving no partial or
+            // earlier text behind in the string.
+            (*text)[0] = 0;
+            hr = E_INVALIDARG;
             break;
         }
         if (setAside == nullptr) {

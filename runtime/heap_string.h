@@ -57,6 +57,9 @@ HRESULT WStrCopy(LPWSTR* text, LPCWSTR source, DWORD count);
 HRESULT WStrAppend(LPWSTR* text, LPCWSTR source, DWORD count);
 // Replaces the text with the formatted output (Microsoft wide format language).
 // Starts at 256 characters for a null variable and doubles until the output fits.
+// A format the C runtime cannot carry out (or whose output would pass INT_MAX
+// characters) gives E_INVALIDARG at once, the string left empty in its block,
+// rather than growing the block until the heap refuses.
 // Arguments must not point into the string's own block: the output is written over
 // it while the arguments are read.
 HRESULT WStrPrintf(LPWSTR* text, LPCWSTR format, ...);

@@ -53,7 +53,7 @@ HRESULT PrepareBuffer(LPWSTR* value, DWORD* length, Query query, SizingFailure* 
     if (answer == ERROR_MORE_DATA || answer == ERROR_SUCCESS) {
         hr = GrowForLength(value, length);
     } else {
-        hr = FoldWin32Error(static_cast<long>(answer));
+        hr = FoldWin32Error(static_cast<LONG>(answer));
     }
     if (FAILED(hr)) {
         *failed = SizingFailure::Allocation;
@@ -75,7 +75,7 @@ HRESULT ReadWithOneRetry(LPWSTR* value, DWORD* length, Read read, bool* growthFa
         }
         answer = read(*value, length);
     }
-    return FoldWin32Error(static_cast<long>(answer));
+    return FoldWin32Error(static_cast<LONG>(answer));
 }
 
 }  // namespace
@@ -124,7 +124,7 @@ HRESULT FormatText(LPCWSTR text, LPWSTR* value) {
     }
     const MSIHANDLE install = ActionGetInstallHandle();
     ScopedMsiHandle record(MsiCreateRecord(1));
-    HRESULT hr = FoldWin32Error(static_cast<long>(MsiRecordSetStringW(record.get(), 0, text)));
+    HRESULT hr = FoldWin32Error(static_cast<LONG>(MsiRecordSetStringW(record.get(), 0, text)));
     if (FAILED(hr)) {
         LogFailure(hr, "Failed to set record field 0 with '%S'", text);
         return hr;

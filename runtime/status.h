@@ -8,9 +8,12 @@
 
 // A Win32 error, installer result or RPC status as an HRESULT: a positive code e
 // becomes 0x80070000 | (e & 0xFFFF), 0 stays 0, a negative value passes through.
-inline HRESULT FoldWin32Error(long code) {
+// The code is read as a 32-bit LONG in both builds (long is 64 bits on Linux), so
+// an unsigned installer answer with its top bit set, such as 0xC0000005, is
+// negative and passes through there as it does in the Windows DLL.
+inline HRESULT FoldWin32Error(LONG code) {
     if (code > 0) {
-        return static_cast<HRESULT>(0x80070000u | (static_cast<unsigned long>(code) & 0xFFFFu));
+        return static_cast<HRESULT>(0x80070000u | (static_cast<ULONG>(code) & 0xFFFFu));
     }
     return static_cast<HRESULT>(code);
 }
@@ -22,7 +25,7 @@ inline HRESULT LastErrorStatus() {
     if (error == 0) {
         return E_FAIL;
     }
-    return FoldWin32Error(static_cast<long>(static_cast<LONG>(error)));
+    return FoldWin32Error(static_cast<LONG>(error));
 }
 
 #endif  // OSTREL_RUNTIME_STATUS_H

@@ -7,7 +7,9 @@
 // wide string and "%S" a narrow one; in a narrow format "%s" is narrow and "%S"
 // wide; "%wS"/"%ws"/"%ls" are always wide, "%hs" always narrow; "%c" is a character
 // of the format's own width, "%C" of the other; "h" with an integer conversion takes
-// a 16-bit value. A null string argument prints "(null)".
+// a 16-bit value. A null string argument prints "(null)". Text of the other width
+// is converted as msvcrt's "C" locale does: a byte is U+0000-U+00FF, and a wide
+// string with a character above U+00FF cannot be put into narrow output.
 #ifndef OSTREL_PLATFORM_POSIX_WIN32_STRINGS_H
 #define OSTREL_PLATFORM_POSIX_WIN32_STRINGS_H
 
@@ -71,6 +73,9 @@ HRESULT StringCchPrintfA(LPSTR dest, size_t cchDest, LPCSTR format, ...);
 // a count of 0 measures: the result is the length the output needs.
 int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args);
+// The length of the whole wide output without its terminator, or -1 when the format
+// cannot be carried out (or its output would pass INT_MAX characters).
+int _vscwprintf(const WCHAR* format, va_list args);
 
 // ---------------------------------------------------------------- code pages
 #define CP_ACP 0

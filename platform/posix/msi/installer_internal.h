@@ -39,8 +39,16 @@ struct PendingChange {
     std::u16string value;
 };
 
+// A file of the File table as costing placed it: its full path and short path.
+struct FileLocation {
+    std::u16string path;
+    std::u16string shortPath;
+};
+
 struct Session {
-    std::map<std::u16string, std::u16string> properties;  // no empty values
+    std::map<std::u16string, std::u16string> properties;            // no empty values
+    std::map<std::u16string, FileLocation> files;                   // by file key
+    std::map<std::u16string, std::u16string> componentDirectories;  // by component key
     std::set<int> runModes;
     std::vector<std::u16string> changed;                           // in order of first change
     std::map<std::pair<uint32_t, unsigned>, int> scriptedAnswers;  // (kind, ordinal)

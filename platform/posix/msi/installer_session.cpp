@@ -1,5 +1,6 @@
 // The in-process installer's store and the session API of the host and the tests:
-// opening and closing sessions, the property table as the host sees it, run modes,
+// opening and closing sessions, the property table as the host sees it, the file
+// and component tables of record formatting, run modes,
 // scripted answers, the messages received and the count of open handles. Every
 // operation takes the store's one lock for its whole duration.
 #include <algorithm>
@@ -138,6 +139,24 @@ void InstallerSetProperty(MSIHANDLE install, const std::u16string& name,
     Session* session = installer::FindSession(store, install);
     if (session != nullptr && !name.empty()) {
         installer::PutProperty(*session, name, value);
+    }
+}
+
+void InstallerSetFilePath(MSIHANDLE install, const std::u16string& fileKey,
+                          const std::u16string& path, const std::u16string& shortPath) {
+    Store& store = TheStore();
+    std::lock_guard<std::mutex> guard(store.lock);
+    if (Session* session = installer::FindSession(store, install)) {
+        session->files[fileKey] = installer::FileLocation{path, shortPath};
+    }
+}
+
+void InstallerSetComponentDirectory(MSIHANDLE install, const std::u16string& componentKey,
+                                    const std::u16string& directory) {
+    Store& store = TheStore();
+    std::lock_guard<std::mutex> guard(store.lock);
+    if (Session* session = installer::FindSession(store, install)) {
+        session->componentDirectories[componentKey] = directory;
     }
 }
 

@@ -46,6 +46,14 @@ void InstallerSetRunMode(MSIHANDLE install, MSIRUNMODE mode, bool on);
 // it. Not counted as a change.
 void InstallerSetProperty(MSIHANDLE install, const std::u16string& name,
                           const std::u16string& value);
+// The File and Component tables as costing resolved them, for the [#key], [!key]
+// and [$key] references of MsiFormatRecordW: a file's full path and short path
+// (empty: none, [!key] then gives the full path), and a component's directory. A
+// key never given resolves to nothing, as an absent file or component does.
+void InstallerSetFilePath(MSIHANDLE install, const std::u16string& fileKey,
+                          const std::u16string& path, const std::u16string& shortPath = u"");
+void InstallerSetComponentDirectory(MSIHANDLE install, const std::u16string& componentKey,
+                                    const std::u16string& directory);
 // The property's value; empty when it is not set.
 std::u16string InstallerGetProperty(MSIHANDLE install, const std::u16string& name);
 bool InstallerHasProperty(MSIHANDLE install, const std::u16string& name);

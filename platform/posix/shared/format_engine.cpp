@@ -6,7 +6,10 @@
 // renders integers, characters, strings and floating-point numbers into the sink.
 // Both are templates over the character type of the format and the output (char
 // or char16_t). Floating-point numbers are shaped the way msvcrt prints them: 17
-// significant digits rounded half up, three-digit exponents.
+// significant digits rounded half up, three-digit exponents, and infinities and
+// NaNs as the digit texts "1.#INF", "1.#QNAN" and "1.#IND". Text of the other width
+// is converted as msvcrt converts it in its "C" locale: a byte is the character
+// U+0000-U+00FF of the same value, and a wide character above U+00FF has no byte.
 #include "platform/posix/shared/format_engine.h"
 
 #include <algorithm>
@@ -19,7 +22,6 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/posix/shared/utf.h"
 #include "platform/posix/win32_strings.h"
 
 namespace {
@@ -236,18 +238,58 @@ void TrimDecimals(std::string* text) {
     text->erase(last, end - last);
 }
 
-// The text of a non-negative value (the sign is the caller's) for one of the
-// conversions e E f F g G.
-std::string FloatingText(double magnitude, char conversion, const Directive& directive) {
-    const bool upper = conversion == 'E' || conversion == 'F' || conversion == 'G';
-    if (!std::isfinite(magnitude)) {
-        return std::isnan(magnitude) ? (upper ? "NAN" : "nan") : (upper ? "INF" : "inf");
+// The first `count` characters of a non-finite number's decimals (padded with
+// zeros), rounded half up by character code on the one behind them: msvcrt
+// rounds its "#INF" text as if it were digits, so '#' becomes '$' and 'I' 'J'.
+std::string RoundSpecialDecimals(const char* letters, int count) {
+    std::string decimals(letters);
+    if (decimals.size() < static_cast<size_t>(count) + 1) {
+        decimals.resize(static_cast<size_t>(count) + 1, '0');
     }
+    const bool up = decimals[static_cast<size_t>(count)] >= '5';
+    decimals.resize(static_cast<size_t>(count));
+    for (size_t i = decimals.size(); up && i-- > 0;) {
+        if (decimals[i] != '9') {
+            ++decimals[i];
+            break;
+        }
+        decimals[i] = '0';
+    }
+    return decimals;
+}
+
+// How msvcrt prints an infinity or a NaN without its sign: the digit "1", then
+// "#INF", "#IND" (a NaN with its sign bit set) or "#QNAN" as the decimals, cut and
+// rounded to the precision like digits; "%e" adds the exponent "e+000"; "%g"
+// counts the "1" in its precision and drops zeros at the end, "#" or not. A
+// precision of 0 leaves the bare "1", without a point even under "#".
+std::string SpecialText(double value, char conversion, const Directive& directive) {
+    const char* letters = std::isinf(value) ? "#INF" : (std::signbit(value) ? "#IND" : "#QNAN");
+    int precision = directive.precision < 0 ? 6 : std::min(directive.precision, kMaxFloatPrecision);
+    const bool general = conversion == 'g' || conversion == 'G';
+    if (general) {
+        precision = std::max(precision, 1) - 1;
+    }
+    std::string text = "1";
+    if (precision > 0) {
+        text += "." + RoundSpecialDecimals(letters, precision);
+    }
+    if (general) {
+        TrimDecimals(&text);
+    } else if (conversion == 'e' || conversion == 'E') {
+        text += conversion == 'E' ? "E+000" : "e+000";
+    }
+    return text;
+}
+
+// The text of a non-negative value (the sign is the caller's) for one of the
+// conversions e E f g G.
+std::string FloatingText(double magnitude, char conversion, const Directive& directive) {
+    const bool upper = conversion == 'E' || conversion == 'G';
     int precision = directive.precision < 0 ? 6 : std::min(directive.precision, kMaxFloatPrecision);
     Decimal decimal = SeventeenDigits(magnitude);
     switch (conversion) {
         case 'f':
-        case 'F':
             RoundHalfUp(&decimal, decimal.exponent + precision + 1);
             return FixedText(decimal, precision, directive.alternate);
         case 'e':
@@ -272,24 +314,6 @@ std::string FloatingText(double magnitude, char conversion, const Directive& dir
     }
 }
 
-// Bytes of the first `limit` UTF-8 characters of a string (all when -1): a
-// character is a lead byte with the continuation bytes behind it. Never reads
-// past the terminator. `characters` receives how many were taken.
-size_t Utf8Prefix(const char* text, int limit, size_t* characters) {
-    const size_t most = limit < 0 ? SIZE_MAX : static_cast<size_t>(limit);
-    size_t bytes = 0;
-    size_t count = 0;
-    while (count < most && text[bytes] != 0) {
-        ++bytes;
-        while ((static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) {
-            ++bytes;
-        }
-        ++count;
-    }
-    *characters = count;
-    return bytes;
-}
-
 template <typename Ch>
 class Formatter {
   public:
@@ -308,6 +332,15 @@ class Formatter {
                 continue;
             }
             ++f;
+            if (Code(*f) == '%') {
+                // Only "%%" prints a percent sign; a '%' behind flags, a width or a
+                // size prints nothing, as in msvcrt.
+                if (!sink_->Put(*f)) {
+                    return false;
+                }
+                ++f;
+                continue;
+            }
             Directive directive;
             ReadFlags(&f, &directive);
             ReadWidth(&f, &directive);
@@ -370,11 +403,13 @@ class Formatter {
         if (Code(**f) == '*') {
             ++*f;
             const int width = va_arg(*args_, int);
-            if (width < 0) {
+            if (width == INT_MIN) {
+                // Its negation overflows in msvcrt, which then pads nothing.
+                directive->width = 0;
+            } else if (width < 0) {
                 // A negative width from the argument list means left alignment.
                 directive->left = true;
-                directive->width =
-                    width == INT_MIN ? static_cast<size_t>(INT_MAX) : static_cast<size_t>(-width);
+                directive->width = static_cast<size_t>(-width);
             } else {
                 directive->width = static_cast<size_t>(width);
             }
@@ -423,6 +458,10 @@ class Formatter {
                     continue;
                 case 'L':
                     ++*f;  // long double is double in this language
+                    continue;
+                case 'F':
+                case 'N':
+                    ++*f;  // far and near pointers of 16-bit days: no change
                     continue;
                 case 'I': {
                     const unsigned next = Code((*f)[1]);
@@ -475,7 +514,6 @@ class Formatter {
             case 'e':
             case 'E':
             case 'f':
-            case 'F':
             case 'g':
             case 'G':
                 return Floating(directive, static_cast<char>(Code(conversion)));
@@ -483,8 +521,10 @@ class Formatter {
                 // Writing through an argument pointer is not supported.
                 refused_ = true;
                 return false;
+            case '%':
+                return true;  // behind flags, a width or a size: nothing
             default:
-                // "%%" and every unknown conversion print the character itself.
+                // Every unknown conversion prints the character itself.
                 return sink_->Put(conversion);
         }
     }
@@ -594,37 +634,50 @@ class Formatter {
         return (formatIsWide != other) ? TextWidth::kWide : TextWidth::kNarrow;
     }
 
-    // Puts narrow text (UTF-8) into the output, decoding it for a wide output.
+    // Puts narrow text into the output: a byte becomes the wide character of the
+    // same value (U+0000-U+00FF) in a wide output.
     bool PutNarrow(const char* text, size_t count) {
-        if constexpr (std::is_same_v<Ch, char>) {
-            return sink_->Text(text, count);
-        } else {
-            const std::u16string wide = Utf8ToUtf16(text, count);
-            return sink_->Text(wide.data(), wide.size());
+        for (size_t i = 0; i < count; ++i) {
+            if (!sink_->Put(static_cast<Ch>(static_cast<unsigned char>(text[i])))) {
+                return false;
+            }
         }
+        return true;
     }
 
-    // Puts wide text (UTF-16) into the output, encoding it as UTF-8 for a narrow one.
+    // Puts wide text into the output; a narrow output takes one byte per character,
+    // which the caller has checked to be at most U+00FF.
     bool PutWide(const char16_t* text, size_t count) {
-        if constexpr (std::is_same_v<Ch, char16_t>) {
-            return sink_->Text(text, count);
-        } else {
-            const std::string narrow = Utf16ToUtf8(text, count);
-            return sink_->Text(narrow.data(), narrow.size());
+        for (size_t i = 0; i < count; ++i) {
+            if (!sink_->Put(static_cast<Ch>(text[i]))) {
+                return false;
+            }
         }
+        return true;
+    }
+
+    static bool HasNoByte(const char16_t* text, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            if (text[i] > 0xFF) {
+                return true;
+            }
+        }
+        return false;
     }
 
     bool Character(const Directive& directive, bool other) {
         const int value = va_arg(*args_, int);  // characters arrive promoted to int
-        const bool wide = Resolve(directive, other) == TextWidth::kWide;
-        return Layout(directive, "", 0, 1, [&] {
-            if (wide) {
-                const char16_t unit = static_cast<char16_t>(value);
-                return PutWide(&unit, 1);
+        if (Resolve(directive, other) == TextWidth::kWide) {
+            const char16_t unit = static_cast<char16_t>(value);
+            if (std::is_same_v<Ch, char> && unit > 0xFF) {
+                // No byte for it: msvcrt prints a right-aligned field's padding and
+                // nothing else, and nothing at all for a left-aligned one.
+                return directive.left || Layout(directive, "", 0, 1, [] { return true; });
             }
-            const char byte = static_cast<char>(value);
-            return PutNarrow(&byte, 1);
-        });
+            return Layout(directive, "", 0, 1, [&] { return PutWide(&unit, 1); });
+        }
+        const char byte = static_cast<char>(value);
+        return Layout(directive, "", 0, 1, [&] { return PutNarrow(&byte, 1); });
     }
 
     bool String(const Directive& directive, bool other) {
@@ -634,27 +687,32 @@ class Formatter {
                 text = u"(null)";
             }
             const size_t length = BoundedLength(text, directive.precision);
+            if (std::is_same_v<Ch, char> && HasNoByte(text, length)) {
+                // msvcrt pads a right-aligned field first, then fails on the text.
+                if (!directive.left) {
+                    const size_t padding = directive.width > length ? directive.width - length : 0;
+                    if (!sink_->Repeat(' ', padding)) {
+                        return false;
+                    }
+                }
+                refused_ = true;
+                return false;
+            }
             return Layout(directive, "", 0, length, [&] { return PutWide(text, length); });
         }
         const char* text = va_arg(*args_, const char*);
         if (text == nullptr) {
             text = "(null)";
         }
-        if constexpr (std::is_same_v<Ch, char16_t>) {
-            // Into wide output, width and precision count the multibyte characters
-            // of the argument, as the C runtime counts them.
-            size_t characters = 0;
-            const size_t bytes = Utf8Prefix(text, directive.precision, &characters);
-            return Layout(directive, "", 0, characters, [&] { return PutNarrow(text, bytes); });
-        } else {
-            const size_t length = BoundedLength(text, directive.precision);
-            return Layout(directive, "", 0, length, [&] { return PutNarrow(text, length); });
-        }
+        const size_t length = BoundedLength(text, directive.precision);
+        return Layout(directive, "", 0, length, [&] { return PutNarrow(text, length); });
     }
 
     bool Floating(const Directive& directive, char conversion) {
         const double value = va_arg(*args_, double);
-        const std::string body = FloatingText(std::fabs(value), conversion, directive);
+        const std::string body = std::isfinite(value)
+                                     ? FloatingText(std::fabs(value), conversion, directive)
+                                     : SpecialText(value, conversion, directive);
         char sign[1] = {0};  // at most one sign character
         size_t signLength = 0;
         if (std::signbit(value)) {

@@ -93,6 +93,71 @@ TEST_F(ContextLog, LongLinesAreCutTo2047Characters) {
     EXPECT_EQ("CA:  Error 0x80004005: zzz", lines[1].substr(0, 26));
 }
 
+// The lines as the installer received them, in UTF-16.
+std::vector<std::u16string> WideInfoLines(MSIHANDLE install) {
+    std::vector<std::u16string> lines;
+    for (const InstallerMessage& message : InstallerMessages(install)) {
+        if (message.type == INSTALLMESSAGE_INFO && !message.fields.empty()) {
+            lines.push_back(message.fields[0].text);
+        }
+    }
+    return lines;
+}
+
+TEST_F(ContextLog, FailureLinesKeepLatinCjkAndAstralText) {
+    ASSERT_EQ(S_OK, ActionBegin(install_, "CAUpdateOfflineReg"));
+    const std::u16string path =
+        u"C:"
+        u"\\Users\\J\u00fcrgen\\\u4e2d\u6587\\\u0395\u03bb\u03bb\u03ac\u03b4\u03b1\\\U0001F600\\reg"
+        u"ister.htm";
+    LogFailure(static_cast<HRESULT>(0x80070002), "Failed to open file: %S", path.c_str());
+    LogFailure(E_FAIL, "%s %wS", "property", u"\u00e9t\u00e9");
+    ActionEnd(1603);
+    EXPECT_EQ((std::vector<std::u16string>{
+                  u"CAUpdateOfflineReg:  Error 0x80070002: Failed to open file: " + path,
+                  u"CAUpdateOfflineReg:  Error 0x80004005: property \u00e9t\u00e9"}),
+              WideInfoLines(install_));
+}
+
+TEST_F(ContextLog, ALineCutAt2047UnitsLeavesAPairOutWhole) {
+    ASSERT_EQ(S_OK, ActionBegin(install_, "CA"));
+    // "CA:  Error 0x80004005: " is 23 units; 2023 more put the pair at 2047 and 2048
+    const std::u16string straddles = std::u16string(2023, u'x') + u"\U0001F600";
+    LogFailure(E_FAIL, "%S", straddles.c_str());
+    // one unit less before it, and the pair ends the line whole
+    LogFailure(E_FAIL, "%S", straddles.substr(1).c_str());
+    ActionEnd(1603);
+    const std::vector<std::u16string> lines = WideInfoLines(install_);
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(2046u, lines[0].size());
+    EXPECT_EQ(u'x', lines[0].back());
+    EXPECT_EQ(2047u, lines[1].size());
+    EXPECT_EQ(u"\U0001F600", lines[1].substr(2045));
+}
+
+TEST_F(ContextLog, ALogNameWithPercentSignsIsPrintedAsText) {
+    ASSERT_EQ(S_OK, ActionBegin(install_, "CA%s%d"));
+    LogFailure(E_FAIL, "step %d", 3);
+    ActionEnd(1603);
+    EXPECT_EQ(Lines{"CA%s%d:  Error 0x80004005: step 3"}, InfoLines());
+}
+
+TEST_F(ContextLog, AFormatTheRuntimeRefusesSendsNoStaleText) {
+    // This build's formatter refuses "%n": the line ends where the output stopped,
+    // or, when nothing was formatted, holds the format itself; never the longer
+    // line built before it in the same buffer.
+    ASSERT_EQ(S_OK, ActionBegin(install_, "CA"));
+    int count = 0;
+    LogLine(LogStandard, "%s", std::string(3000, 'q').c_str());
+    LogLine(LogStandard, "before %d %n after", 5, &count);
+    LogLine(LogStandard, "%n rest", &count);
+    ActionEnd(0);
+    const Lines lines = InfoLines();
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ("CA:  before 5 ", lines[1]);
+    EXPECT_EQ("CA:  %n rest", lines[2]);
+}
+
 TEST_F(ContextLog, FailuresOutsideAnActionAreNotWritten) {
     LogFailure(E_FAIL, "before");
     ASSERT_EQ(S_OK, ActionBegin(install_, "CA"));
@@ -165,6 +230,16 @@ TEST_F(ContextLog, PropertySetFoldsAndLogsInstallerErrors) {
     EXPECT_EQ(static_cast<HRESULT>(0x80070006), PropertySet(WSTR("SysDateTime"), WSTR("x")));
     ActionEnd(1603);
     EXPECT_EQ(Lines{"CA:  Error 0x80070006: failed to set property: SysDateTime"}, InfoLines());
+}
+
+TEST_F(ContextLog, AnInstallerResultWithItsTopBitSetPassesThroughAsIn32Bits) {
+    // A UINT answer read as a 32-bit value is negative and is not folded; read as a
+    // 64-bit long it would be positive and fold to 0x80070005.
+    ASSERT_EQ(S_OK, ActionBegin(install_, "CA"));
+    SeamFailNthCall("MsiSetPropertyW", 1, 0xC0000005u);
+    EXPECT_EQ(static_cast<HRESULT>(0xC0000005u), PropertySet(WSTR("P"), WSTR("x")));
+    ActionEnd(1603);
+    EXPECT_EQ(Lines{"CA:  Error 0xc0000005: failed to set property: P"}, InfoLines());
 }
 
 // The verbose decision, one process per test.

@@ -243,6 +243,36 @@ TEST_F(HeapStringFailure, PrintfArgumentPointingAtItsOwnTextSurvivesTheGrowth) {
     StrFree(string);
 }
 
+TEST_F(HeapStringFailure, PrintfFailsAtOnceOnAFormatTheFormatterRefuses) {
+    // "%n" is refused by this build's formatter: no block would ever be big enough,
+    // so the string is not grown at all and keeps no partial text.
+    int count = 0;
+    LPWSTR string = MakeString(WSTR("earlier text"), 20);
+    LPWSTR const block = string;
+    EXPECT_EQ(E_INVALIDARG, WStrPrintf(&string, WSTR("ab%ncd"), &count));
+    EXPECT_EQ(block, string);
+    EXPECT_EQ(20u, CapacityOf(string));
+    EXPECT_EQ(WString(), string);
+    StrFree(string);
+
+    LPWSTR fresh = nullptr;
+    EXPECT_EQ(E_INVALIDARG, WStrPrintf(&fresh, WSTR("%s%n"), WSTR("x"), &count));
+    ASSERT_NE(nullptr, fresh);
+    EXPECT_EQ(256u, CapacityOf(fresh));
+    EXPECT_EQ(WString(), fresh);
+    StrFree(fresh);
+    EXPECT_EQ(0, count);
+}
+
+TEST_F(HeapStringFailure, PrintfStillDoublesWhenTheOutputIsOnlyLong) {
+    const WString longText(1000, WSTR('y'));
+    LPWSTR string = MakeString(WSTR("abc"), 10);
+    ASSERT_EQ(S_OK, WStrPrintf(&string, WSTR("%s"), longText.c_str()));
+    EXPECT_EQ(longText, string);
+    EXPECT_EQ(1280u, CapacityOf(string));  // 10, 20, ... 1280
+    StrFree(string);
+}
+
 TEST_F(HeapStringFailure, FailedConversionGivesTheFoldedLastError) {
     struct Case {
         const char* name;

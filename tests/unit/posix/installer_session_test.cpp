@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,9 +41,10 @@ class InstallerSessionTest : public ::testing::Test {
         if (result != nullptr) {
             *result = r;
         }
-        EXPECT_EQ(length, std::u16string(buffer).size());
+        EXPECT_LT(length, 256u);
+        EXPECT_EQ(buffer[length < 256 ? length : 255], u'\0') << "terminated behind the value";
         MsiCloseHandle(record);
-        return buffer;
+        return std::u16string(buffer, length < 256 ? length : 0);
     }
 
     MSIHANDLE install_ = 0;
@@ -206,9 +209,55 @@ TEST_F(InstallerSessionTest, FormatFieldReferencesEscapesAndLiterals) {
     EXPECT_EQ(Format(u"open [bracket"), u"open [bracket");
     EXPECT_EQ(Format(u"[]"), u"[]");
     InstallerSetProperty(install_, u"A", u"v");
-    EXPECT_EQ(Format(u"[[A]]"), u"[v]");
     InstallerSetProperty(install_, u"Nested", u"[A]");
     EXPECT_EQ(Format(u"[Nested]"), u"[A]") << "values are not expanded again";
+    EXPECT_EQ(Format(u"[\\abc]|[\\]]|[\\"), u"a|]|[\\") << "one character, the rest dropped";
+    EXPECT_EQ(Format(u"a]b}c{d"), u"a]b}c{d") << "closers without openers are text";
+}
+
+TEST_F(InstallerSessionTest, FormatResolvesBracketsFromTheInsideOut) {
+    InstallerSetProperty(install_, u"P", u"hello");
+    InstallerSetProperty(install_, u"hello", u"world");
+    EXPECT_EQ(Format(u"[[P]]"), u"world");
+    EXPECT_EQ(Format(u"<[[P]]|[P]>"), u"<world|hello>");
+    InstallerSetProperty(install_, u"Which", u"1");
+    EXPECT_EQ(Format(u"[[Which]]"), u"one") << "the inner value may name a field";
+    EXPECT_EQ(Format(u"[[Unset]]"), u"") << "an empty inner value leaves []: nothing";
+    EXPECT_EQ(Format(u"[x[P]"), u"[xhello") << "an unclosed outer bracket stays text";
+}
+
+TEST_F(InstallerSessionTest, FormatDropsABraceGroupWhenAPropertyInsideIsEmpty) {
+    InstallerSetProperty(install_, u"A", u"a");
+    InstallerSetProperty(install_, u"B", u"b");
+    EXPECT_EQ(Format(u"<{[A][B]}>"), u"<ab>");
+    EXPECT_EQ(Format(u"<{x=[A], y=[Unset]}>"), u"<>");
+    EXPECT_EQ(Format(u"<{[Unset]}|{[A]}>"), u"<|a>");
+    EXPECT_EQ(Format(u"<{no references}>"), u"<{no references}>");
+    EXPECT_EQ(Format(u"<{[1]-[3]}>"), u"<>") << "a field the record lacks is empty too";
+    EXPECT_EQ(Format(u"<{[A]{[Unset]}}>"), u"<a>") << "an inner group drops only itself";
+    EXPECT_EQ(Format(u"<{[A]"), u"<{a") << "an unclosed brace stays text";
+}
+
+TEST_F(InstallerSessionTest, FormatReadsTheEnvironmentFilesComponentsAndTheNullCharacter) {
+    ASSERT_EQ(0, setenv("OSTREL_FORMAT_TEST", "/home/j\xC3\xBCrgen", 1));
+    EXPECT_EQ(Format(u"[%OSTREL_FORMAT_TEST]/x"), u"/home/j\u00fcrgen/x");
+    unsetenv("OSTREL_FORMAT_TEST");
+    EXPECT_EQ(Format(u"<[%OSTREL_FORMAT_TEST]>"), u"<>");
+    const char* home = std::getenv("HOME");
+    ASSERT_NE(home, nullptr);
+    EXPECT_EQ(Format(u"[%HOME]"), std::u16string(home, home + std::strlen(home)));
+
+    EXPECT_EQ(Format(u"<[#svctag][!svctag][$Main]>"), u"<>") << "no tables given yet";
+    InstallerSetFilePath(install_, u"svctag", u"C:\\Product\\svctag.xml",
+                         u"C:\\PRODUC~1\\svctag.xml");
+    InstallerSetFilePath(install_, u"register", u"C:\\Product\\register.htm");
+    InstallerSetComponentDirectory(install_, u"Main", u"C:\\Product\\");
+    EXPECT_EQ(Format(u"[#svctag]|[!svctag]|[!register]|[$Main]|[#other]"),
+              u"C:\\Product\\svctag.xml|C:\\PRODUC~1\\svctag.xml|C:\\Product\\register.htm|"
+              u"C:\\Product\\|");
+    EXPECT_EQ(Format(u"{[#other]}{[$Main]x}"), u"C:\\Product\\x");
+
+    EXPECT_EQ(Format(u"a[~]b"), std::u16string(u"a\0b", 3)) << "a null character";
 }
 
 TEST_F(InstallerSessionTest, FormatFollowsTheLengthProtocol) {

@@ -1,9 +1,11 @@
-// What the posix string layer does beyond the behaviour shared with Windows: UTF-8
-// as the narrow encoding inside formats and code pages, the boundaries where it
-// keeps to the library's contract rather than to one SDK version, its answers to
-// arguments Windows would crash on, and the failure seams of the code pages.
+// What the posix string layer does beyond the behaviour shared with Windows: text of
+// the other width converted as msvcrt's "C" locale converts it, UTF-8 as the ANSI
+// code page, the boundaries where it keeps to the library's contract rather than to
+// one SDK version, its answers to arguments Windows would crash on, and the failure
+// seams of the code pages.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -15,28 +17,42 @@ namespace {
 
 using WString = std::basic_string<WCHAR>;
 
-TEST(PosixFormat, WideTextInANarrowFormatIsUtf8) {
+TEST(PosixFormat, WideTextInANarrowFormatTakesOneByteUpToU00FF) {
     const WCHAR name[] = {u'J', 0x00E9, u'r', 0x00F4, u'm', u'e', 0};
-    EXPECT_EQ("user J\xC3\xA9r\xC3\xB4me", Narrow("user %S", name));
-    EXPECT_EQ("\xE2\x82\xAC", Narrow("%C", 0x20AC));
-    const WCHAR pair[] = {0xD83D, 0xDE00, 0};
-    EXPECT_EQ("\xF0\x9F\x98\x80", Narrow("%wS", pair));
-    const WCHAR lone[] = {0xDC00, 0};
-    EXPECT_EQ("\xEF\xBF\xBD", Narrow("%wS", lone));
-    // width and precision count the argument's characters, not the bytes made
-    EXPECT_EQ("  \xC3\xA9|\xC3\xA9", Narrow("%3S|%.1S", u"\u00e9", u"\u00e9x"));
+    EXPECT_EQ("user J\xE9r\xF4me", Narrow("user %S", name));
+    // width and precision count the argument's characters
+    EXPECT_EQ("  \xE9|\xE9", Narrow("%3S|%.1S", u"\u00e9", u"\u00e9x"));
+    // a character without a byte prints nothing; a right-aligned field keeps its padding
+    EXPECT_EQ("[]|[  ]|[]", Narrow("[%C]|[%3C]|[%-3C]", 0x20AC, 0x20AC, 0x20AC));
 }
 
-TEST(PosixFormat, NarrowTextInAWideFormatIsDecodedFromUtf8) {
-    EXPECT_TRUE(Wide(u"%S", "J\xC3\xA9r\xC3\xB4me") == u"J\u00e9r\u00f4me");
-    EXPECT_TRUE(Wide(u"%hs|%C", "\xE2\x82\xAC", 'A') == u"\u20ac|A");
-    EXPECT_TRUE(Wide(u"%S", "a\xFF") == u"a\uFFFD");
+TEST(PosixFormat, AWideStringWithoutBytesFailsTheRunWhereItStands) {
+    // The C runtime stops after the field's padding and ends the text there.
+    char buffer[16];
+    std::memset(buffer, 'Q', sizeof buffer);
+    const WCHAR cjk[] = {u'a', 0x4E2D, u'b', 0};
+    EXPECT_EQ(-1, BoundedA(buffer, sizeof buffer, "x%6Sy", cjk));
+    EXPECT_EQ(std::string("x   "), buffer);
+    const WCHAR pair[] = {0xD83D, 0xDE00, 0};
+    EXPECT_EQ(-1, BoundedA(buffer, sizeof buffer, "[%wS]", pair));
+    EXPECT_EQ(std::string("["), buffer);
+    // ...and the safe-string formatter reports it as a cut text ending there
+    char line[16] = "old text here";
+    EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER, PrintfA(line, sizeof line, "ab%Scd", cjk));
+    EXPECT_EQ(std::string("ab"), line);
+}
+
+TEST(PosixFormat, NarrowTextInAWideFormatIsReadByteForByte) {
+    EXPECT_TRUE(Wide(u"%S", "J\xC3\xA9r") == u"J\u00c3\u00a9r");
+    EXPECT_TRUE(Wide(u"%hs|%C|%hc", "\xE9", 'A', 0x4E2D) == u"\u00e9|A|-");
+    EXPECT_TRUE(Wide(u"[%4hs]", "\xC3\xA9") == u"[  \u00c3\u00a9]");
 }
 
 TEST(PosixFormat, SizesBeyondTheOnesTheLibraryUses) {
     EXPECT_EQ("-7|18446744073709551615", Narrow("%lld|%llu", -7LL, ~0ULL));
     EXPECT_EQ("-9000000000", Narrow("%Id", static_cast<intptr_t>(-9000000000LL)));
-    EXPECT_EQ("1.500000|INF", Narrow("%F|%.0F", 1.5, std::numeric_limits<double>::infinity()));
+    // F and N are sizes (far and near) that change nothing; there is no %F
+    EXPECT_EQ("1.500000|6||", Narrow("%Ff|%Nd|%F|%.0F", 1.5, 6));
 }
 
 TEST(PosixFormat, ZeroFlagGivesWayToAPrecision) {
@@ -48,7 +64,7 @@ TEST(PosixFormat, FloatingPointCarriesSeventeenSignificantDigits) {
     EXPECT_EQ("6.666666666666666300e-001", Narrow("%.18e", 2.0 / 3));
     EXPECT_EQ("123456789012345680.000000", Narrow("%f", 123456789012345678.0));
     EXPECT_EQ(
-        "1.500000|-0.000000|inf|-INF|nan",
+        "1.500000|-0.000000|1.#INF00|-1.#INF00E+000|1.#QNAN",
         Narrow("%Lf|%f|%f|%E|%g", 1.5, -0.0, std::numeric_limits<double>::infinity(),
                -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()));
 }
@@ -57,7 +73,7 @@ TEST(PosixFormat, UnknownConversionsPrintThemselvesAndTakeNoArgument) {
     EXPECT_EQ("y|k|5", Narrow("%y|%-3k|%d", 5));
     EXPECT_EQ("abc", Narrow("abc%"));
     EXPECT_EQ("abc", Narrow("abc%-08."));
-    EXPECT_EQ("%", Narrow("%5%"));
+    EXPECT_EQ("%|", Narrow("%%|%5%"));
 }
 
 TEST(PosixFormat, WritingThroughAnArgumentIsRefused) {
