@@ -32,7 +32,8 @@ struct Directive {
 };
 
 constexpr const char* kSizes[] = {"", "", "h", "l", "ll", "I64", "I32", "w", "L"};
-constexpr char kConversions[] = "diuoxXcCsSpfFeEgG%";
+// No F: msvcrt reads it as a size letter (of far pointers), not a conversion.
+constexpr char kConversions[] = "diuoxXcCsSpfeEgG%";
 
 std::string Spell(const Directive& d) {
     std::string text = "%" + d.flags;
