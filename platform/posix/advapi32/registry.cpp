@@ -182,19 +182,21 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
 }
 
 // Closes a key opened with RegOpenKeyExW; closing a predefined key does nothing.
+// An armed failure is reported after the key is released, so that none leaks.
 LSTATUS RegCloseKey(HKEY key) {
+    LSTATUS result = ERROR_SUCCESS;
+    if (!IsPredefined(key)) {
+        RegistryState& state = State();
+        std::lock_guard<std::mutex> guard(state.lock);
+        if (state.openKeys.erase(key) == 0) {
+            result = ERROR_INVALID_HANDLE;
+        } else {
+            delete key;
+        }
+    }
     uint32_t code = 0;
     if (SeamCallFails("RegCloseKey", &code)) {
         return static_cast<LSTATUS>(code);
     }
-    if (IsPredefined(key)) {
-        return ERROR_SUCCESS;
-    }
-    RegistryState& state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    if (state.openKeys.erase(key) == 0) {
-        return ERROR_INVALID_HANDLE;
-    }
-    delete key;
-    return ERROR_SUCCESS;
+    return result;
 }

@@ -121,20 +121,22 @@ UINT MsiRecordSetInteger(MSIHANDLE record, UINT field, int value) {
 // Closes a record or database handle. 0 is accepted and does nothing, as in
 // msi.dll. An install handle belongs to the installer, which closes it when the
 // session ends (InstallerCloseSession); a custom action closing it is refused.
+// An armed failure is reported after the handle is released, as a close that
+// fails on Windows still leaves the handle gone, so that no record leaks.
 UINT MsiCloseHandle(MSIHANDLE handle) {
     uint32_t code = 0;
+    UINT result = ERROR_SUCCESS;
+    if (handle != 0) {
+        installer::Store& store = installer::TheStore();
+        std::lock_guard<std::mutex> guard(store.lock);
+        if (store.records.erase(handle) == 0 && store.databases.erase(handle) == 0) {
+            result = ERROR_INVALID_HANDLE;
+        }
+    }
     if (SeamCallFails("MsiCloseHandle", &code)) {
         return code;
     }
-    if (handle == 0) {
-        return ERROR_SUCCESS;
-    }
-    installer::Store& store = installer::TheStore();
-    std::lock_guard<std::mutex> guard(store.lock);
-    if (store.records.erase(handle) != 0 || store.databases.erase(handle) != 0) {
-        return ERROR_SUCCESS;
-    }
-    return ERROR_INVALID_HANDLE;
+    return result;
 }
 
 // Records the message with a copy of its record and returns the scripted answer;

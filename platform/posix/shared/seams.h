@@ -31,6 +31,26 @@ void SeamClearFailures();
 // and with which code.
 bool SeamCallFails(const char* api, uint32_t* code);
 
+// Failure points, for a harness that fails every call in turn. Every call that
+// goes through SeamCallFails is a point, numbered from 1 in the order of the calls
+// since SeamPointsArm. Point `point` fails (and, when `persistent`, every later
+// one too) with the API's usual failure (SeamPointFailureCode); 0 only counts.
+void SeamPointsArm(unsigned point, bool persistent);
+void SeamPointsDisarm();
+// The points counted since SeamPointsArm.
+unsigned SeamPointsCounted();
+// One point: the API called and the ordinal of that call among the calls of the
+// same API since SeamPointsArm (what SeamFailNthCall and --fail-call count).
+struct SeamPoint {
+    const char* api;  // a string of the layer, valid while the process runs
+    unsigned ordinal;
+};
+// The points counted since SeamPointsArm, in order.
+std::vector<SeamPoint> SeamPointsSeen();
+// The code a failed point answers for `api`: its usual failure, as a Win32 error,
+// installer result, RPC status or HRESULT, whichever the API reports.
+uint32_t SeamPointFailureCode(const char* api);
+
 // Clock: GetSystemTime answers this time until SeamUseRealClock.
 void SeamFixSystemTime(const SYSTEMTIME& time);
 void SeamUseRealClock();
