@@ -272,4 +272,21 @@ TEST_F(UpdateOfflineReg, XmlStartUpThatFailsIsBalancedOnEveryPath) {
     EXPECT_EQ(0u, CAUpdateOfflineReg(install_));
 }
 
+TEST_F(UpdateOfflineReg, AServiceTagCannotBringInAnotherFile) {
+    // The registry element would come from another file through an external
+    // entity; the document class resolves those by default, the action does not.
+    std::ofstream(dir_ / "elsewhere.xml", std::ios::binary)
+        << "<registry urn=\"urn:st:from-another-file\"/>";
+    std::ofstream(dir_ / "svctag.xml", std::ios::binary)
+        << "<?xml version=\"1.0\"?>\n<!DOCTYPE registration_data [\n"
+           "  <!ENTITY registry SYSTEM \"elsewhere.xml\">\n]>\n"
+           "<registration_data>&registry;</registration_data>\n";
+    RunImmediately();
+    EXPECT_EQ(1603u, CAUpdateOfflineReg(install_));
+    EXPECT_EQ(page_, Read(PagePath()));
+    EXPECT_EQ((Lines{Line("Error 0x80070490: failed to find Registry info"),
+                     Line("Error 0x80070490: failed to get registryUrn")}),
+              InfoLines());
+}
+
 }  // namespace
