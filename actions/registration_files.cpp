@@ -163,7 +163,12 @@ HRESULT EncodeServiceTag(LPSTR* encoded, const BYTE* data, DWORD count) {
     // The room for the copy and its terminator; a count that leaves no room for
     // the terminator in 32 bits is refused by BufResize as too large.
     const DWORD capacity = count < kMaxBufferCount ? count + 1 : kMaxBufferCount;
-    HRESULT hr = BufResize(encoded, capacity, 1);
+    // The block is resized through a variable of this scope and handed to the
+    // caller's after each step (GCC's dangling-pointer check mistakes a block
+    // resized through a shorter-lived variable for that variable).
+    void* block = *encoded;
+    HRESULT hr = BufResize(&block, capacity, 1);
+    *encoded = static_cast<LPSTR>(block);
     if (FAILED(hr)) {
         LogFailure(hr, "failed to create base string.");
         return hr;
@@ -176,21 +181,21 @@ HRESULT EncodeServiceTag(LPSTR* encoded, const BYTE* data, DWORD count) {
         return hr;
     }
 
-    BYTE* text = reinterpret_cast<BYTE*>(*encoded);
+    BYTE* text = static_cast<BYTE*>(block);
     const DWORD length =
         static_cast<DWORD>(static_cast<const BYTE*>(memchr(text, 0, capacity)) - text);
     DWORD quotes = 0;
-    for (DWORD at = FindBytes(text, length, 0, kQuote, 1); at < length;
-         at = FindBytes(text, length, at + 1, kQuote, 1)) {
-        ++quotes;
+    for (DWORD at = 0; at < length; ++at) {
+        quotes += text[at] == static_cast<BYTE>(kQuote[0]) ? 1 : 0;
     }
 
     // length + 2 * quotes + 1 is below 3 * 2^31: counted in 64 bits, it is refused
     // by BufResize when it does not fit one block.
     const ULONGLONG grown = static_cast<ULONGLONG>(length) +
                             static_cast<ULONGLONG>(kEncodedQuoteLength - 1) * quotes + 1;
-    hr = BufResize(encoded, grown < kMaxBufferCount ? static_cast<DWORD>(grown) : kMaxBufferCount,
-                   1);
+    hr =
+        BufResize(&block, grown < kMaxBufferCount ? static_cast<DWORD>(grown) : kMaxBufferCount, 1);
+    *encoded = static_cast<LPSTR>(block);
     if (FAILED(hr)) {
         LogFailure(hr, "failed to make room..");
         return hr;
@@ -199,23 +204,20 @@ HRESULT EncodeServiceTag(LPSTR* encoded, const BYTE* data, DWORD count) {
         return hr;
     }
 
-    // One pass from left to right: the text and its terminator first move to the
-    // end of the grown buffer, then each run of bytes between two quotes is moved
-    // down to its place, followed by "%22". The place written never passes the
-    // place read, which is ahead by two bytes for every quote still to come.
-    text = reinterpret_cast<BYTE*>(*encoded);
-    const DWORD shift = static_cast<DWORD>(grown) - 1 - length;
-    memmove(text + shift, text, static_cast<size_t>(length) + 1);
-    const DWORD end = shift + length;
-    DWORD read = shift;
+    // One pass from left to right into the grown buffer. It reads the service tag
+    // itself, whose first `length` bytes the copy holds unchanged, so nothing has
+    // to move out of the way first: each run of bytes between two quotes is copied
+    // to its place, followed by "%22".
+    text = static_cast<BYTE*>(block);
+    DWORD read = 0;
     DWORD write = 0;
-    while (read < end) {
-        const DWORD quote = FindBytes(text, end, read, kQuote, 1);
+    while (read < length) {
+        const DWORD quote = FindBytes(data, length, read, kQuote, 1);
         const DWORD run = quote - read;
-        memmove(text + write, text + read, run);
+        memcpy(text + write, data + read, run);
         write += run;
         read = quote;
-        if (quote == end) {
+        if (quote == length) {
             break;
         }
         memcpy(text + write, kEncodedQuote, kEncodedQuoteLength);
@@ -249,12 +251,15 @@ HRESULT FillRegistrationPage(LPCWSTR pagePath, BYTE** page, DWORD* size, LPCWSTR
         LogFailure(kSizeOverflow, "failed to reallocate additional buffer");
         return kSizeOverflow;
     }
-    BYTE* grown = static_cast<BYTE*>(MemReAlloc(*page, static_cast<SIZE_T>(longest + 1), TRUE));
+    // No zero fill: nothing behind the text is ever read, and the zero byte behind
+    // each text is written where the text ends.
+    BYTE* grown = static_cast<BYTE*>(MemReAlloc(*page, static_cast<SIZE_T>(longest + 1), FALSE));
     if (grown == nullptr) {
         LogFailure(E_OUTOFMEMORY, "failed to reallocate additional buffer");
         return E_OUTOFMEMORY;
     }
     *page = grown;
+    grown[*size] = kZero;
     LogLine(LogTrace, "alloced mem");
 
     HRESULT hr = S_OK;
