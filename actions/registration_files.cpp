@@ -181,34 +181,47 @@ HRESULT EncodeServiceTag(LPSTR* encoded, const BYTE* data, DWORD count) {
         return hr;
     }
 
-    BYTE* text = static_cast<BYTE*>(block);
+    const BYTE* copy = static_cast<const BYTE*>(block);
     const DWORD length =
-        static_cast<DWORD>(static_cast<const BYTE*>(memchr(text, 0, capacity)) - text);
+        static_cast<DWORD>(static_cast<const BYTE*>(memchr(copy, 0, capacity)) - copy);
     DWORD quotes = 0;
     for (DWORD at = 0; at < length; ++at) {
-        quotes += text[at] == static_cast<BYTE>(kQuote[0]) ? 1 : 0;
+        quotes += copy[at] == static_cast<BYTE>(kQuote[0]) ? 1 : 0;
     }
 
     // length + 2 * quotes + 1 is below 3 * 2^31: counted in 64 bits, it is refused
-    // by BufResize when it does not fit one block.
+    // when it does not fit one block.
     const ULONGLONG grown = static_cast<ULONGLONG>(length) +
                             static_cast<ULONGLONG>(kEncodedQuoteLength - 1) * quotes + 1;
-    hr =
-        BufResize(&block, grown < kMaxBufferCount ? static_cast<DWORD>(grown) : kMaxBufferCount, 1);
-    *encoded = static_cast<LPSTR>(block);
-    if (FAILED(hr)) {
+    if (quotes == 0) {
+        // The copy is the encoded text; only a zero byte that ended it early leaves
+        // room to give back.
+        if (grown != capacity) {
+            hr = BufResize(&block, static_cast<DWORD>(grown), 1);
+            *encoded = static_cast<LPSTR>(block);
+        }
+        if (FAILED(hr)) {
+            LogFailure(hr, "failed to make room..");
+        }
+        return hr;
+    }
+    // The grown buffer is a fresh block: the pass below reads the service tag
+    // itself, whose first `length` bytes the copy holds unchanged, so nothing of
+    // the copy has to be carried over (a resize would copy it only to overwrite
+    // it). As with a resize, the caller's variable keeps the copy on failure.
+    BYTE* text = grown < kMaxBufferCount
+                     ? static_cast<BYTE*>(MemAlloc(static_cast<SIZE_T>(grown), FALSE))
+                     : nullptr;
+    if (text == nullptr) {
+        hr = E_OUTOFMEMORY;
         LogFailure(hr, "failed to make room..");
         return hr;
     }
-    if (quotes == 0) {
-        return hr;
-    }
+    MemFree(block);
+    *encoded = reinterpret_cast<LPSTR>(text);
 
-    // One pass from left to right into the grown buffer. It reads the service tag
-    // itself, whose first `length` bytes the copy holds unchanged, so nothing has
-    // to move out of the way first: each run of bytes between two quotes is copied
-    // to its place, followed by "%22".
-    text = static_cast<BYTE*>(block);
+    // One pass from left to right into the grown buffer: each run of bytes
+    // between two quotes is copied to its place, followed by "%22".
     DWORD read = 0;
     DWORD write = 0;
     while (read < length) {
