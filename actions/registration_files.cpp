@@ -1,42 +1,118 @@
-// The registration files: reading the payload destination out of the offline
-// registration page.
+// The registration files: the registry URN out of the service tag, the payload
+// destination out of the offline registration page, the service tag encoded for
+// the page, and the merge that fills the page's two placeholders.
 //
 // The page is searched as raw bytes within the length read: ReadWholeFile adds no
-// terminator, so no search may rely on one.
+// terminator, so no search may rely on one, and a zero byte inside the page is
+// just another byte that the merge moves along.
 #include "actions/registration_files.h"
+
+#include <string.h>
 
 #include "runtime/context_log.h"
 #include "runtime/file_io.h"
 #include "runtime/heap_string.h"
 #include "runtime/status.h"
+#include "runtime/xml_doc.h"
 
 namespace {
 
 // The attribute that opens the payload destination, its opening quote included.
 constexpr char kActionAttribute[] = "action=\"";
 constexpr DWORD kActionAttributeLength = sizeof(kActionAttribute) - 1;
-constexpr BYTE kQuote = '"';
+// A double quote, as a one-byte needle for FindBytes.
+constexpr char kQuote[] = "\"";
+
+// The placeholders of the page, filled once by the merge.
+constexpr char kUrnPlaceholder[] = "WXYZ";
+constexpr char kTagPlaceholder[] = "TUVW";
+constexpr DWORD kPlaceholderLength = 4;
+
+constexpr BYTE kZero = 0;
+// How a double quote of the service tag is written into the page.
+constexpr char kEncodedQuote[] = "%22";
+constexpr DWORD kEncodedQuoteLength = sizeof(kEncodedQuote) - 1;
+
+// HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW): sizes whose sum does not fit.
+constexpr HRESULT kSizeOverflow = static_cast<HRESULT>(0x80070216);
+// No registry element, or no urn attribute on it: HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
+constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80070490);
 
 // Offset of the first occurrence of the `needleLength` bytes of `needle` in the
-// `size` bytes of `data` at or after `from`, or `size` when there is none.
+// `size` bytes of `data` at or after `from`, or `size` when there is none. The
+// first byte is looked for with memchr, which the C runtime does many bytes at a
+// time: the page and the service tag can be megabytes long.
 DWORD FindBytes(const BYTE* data, DWORD size, DWORD from, const char* needle, DWORD needleLength) {
     if (needleLength == 0 || from > size || size - from < needleLength) {
         return size;
     }
     const DWORD last = size - needleLength;  // the last offset a match can start at
-    for (DWORD at = from; at <= last; ++at) {
-        DWORD matched = 0;
-        while (matched < needleLength && data[at + matched] == static_cast<BYTE>(needle[matched])) {
-            ++matched;
+    DWORD at = from;
+    while (at <= last) {
+        const void* first = memchr(data + at, static_cast<BYTE>(needle[0]), last - at + 1);
+        if (first == nullptr) {
+            break;
         }
-        if (matched == needleLength) {
+        at = static_cast<DWORD>(static_cast<const BYTE*>(first) - data);
+        if (memcmp(data + at, needle, needleLength) == 0) {
             return at;
         }
+        ++at;
     }
     return size;
 }
 
+// Owner of a COM reference handed out through address(), released at the end of
+// the scope. Owners declared later are destroyed first, so references are released
+// in reverse order of acquisition.
+template <typename T>
+class ComRef {
+  public:
+    ComRef() = default;
+    ~ComRef() {
+        if (pointer_ != nullptr) {
+            pointer_->Release();
+        }
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    T* get() const { return pointer_; }
+    T** address() { return &pointer_; }
+
+  private:
+    T* pointer_ = nullptr;
+};
+
 }  // namespace
+
+HRESULT ReadRegistryUrn(LPCWSTR serviceTagPath, BSTR* urn) {
+    if (urn == nullptr) {
+        return E_INVALIDARG;
+    }
+    ComRef<IXMLDOMDocument> document;
+    HRESULT hr = XmlLoadFile(serviceTagPath, document.address());
+    if (FAILED(hr)) {
+        LogFailure(hr, "failed to load Service Tag file: %S", serviceTagPath);
+        return hr;
+    }
+    ComRef<IXMLDOMNode> registry;
+    hr = XmlFindNode(document.get(), WSTR("//registration_data/registry"), registry.address());
+    if (SUCCEEDED(hr) && registry.get() == nullptr) {
+        hr = kNotFound;  // the selection succeeded and matched nothing
+    }
+    if (FAILED(hr)) {
+        LogFailure(hr, "failed to find Registry info");
+        return hr;
+    }
+    hr = XmlReadAttribute(registry.get(), WSTR("urn"), urn);
+    if (hr == S_FALSE) {
+        hr = kNotFound;  // the element carries no urn attribute
+    }
+    if (FAILED(hr)) {
+        LogFailure(hr, "failed to find Registry urn");
+    }
+    return hr;
+}
 
 HRESULT ReadPayloadDestination(LPCWSTR pagePath, LPWSTR* destination) {
     if (destination == nullptr) {
@@ -58,8 +134,7 @@ HRESULT ReadPayloadDestination(LPCWSTR pagePath, LPWSTR* destination) {
         return hr;
     }
     const DWORD first = attribute + kActionAttributeLength;
-    const char quote[] = {static_cast<char>(kQuote)};
-    const DWORD end = FindBytes(page.get(), size, first, quote, 1);
+    const DWORD end = FindBytes(page.get(), size, first, kQuote, 1);
     if (end == size) {
         hr = LastErrorStatus();
         LogFailure(hr, "didn't find trailing quote");
@@ -77,6 +152,213 @@ HRESULT ReadPayloadDestination(LPCWSTR pagePath, LPWSTR* destination) {
     }
     if (FAILED(hr)) {
         LogFailure(hr, "failed to copy payload dest to global var.");
+    }
+    return hr;
+}
+
+HRESULT EncodeServiceTag(LPSTR* encoded, const BYTE* data, DWORD count) {
+    if (encoded == nullptr || (data == nullptr && count != 0)) {
+        return E_INVALIDARG;
+    }
+    // The room for the copy and its terminator; a count that leaves no room for
+    // the terminator in 32 bits is refused by BufResize as too large.
+    const DWORD capacity = count < kMaxBufferCount ? count + 1 : kMaxBufferCount;
+    // The block is resized through a variable of this scope and handed to the
+    // caller's after each step (GCC's dangling-pointer check mistakes a block
+    // resized through a shorter-lived variable for that variable).
+    void* block = *encoded;
+    HRESULT hr = BufResize(&block, capacity, 1);
+    *encoded = static_cast<LPSTR>(block);
+    if (FAILED(hr)) {
+        LogFailure(hr, "failed to create base string.");
+        return hr;
+    }
+    // A zero byte in the data ends the copy; with this capacity it is never cut.
+    LPCSTR source = data != nullptr ? reinterpret_cast<LPCSTR>(data) : "";
+    hr = StringCchCopyNA(*encoded, capacity, source, count);
+    if (FAILED(hr)) {
+        LogFailure(hr, "failed to create string copy.");
+        return hr;
+    }
+
+    const BYTE* copy = static_cast<const BYTE*>(block);
+    const DWORD length =
+        static_cast<DWORD>(static_cast<const BYTE*>(memchr(copy, 0, capacity)) - copy);
+    DWORD quotes = 0;
+    for (DWORD at = 0; at < length; ++at) {
+        quotes += copy[at] == static_cast<BYTE>(kQuote[0]) ? 1 : 0;
+    }
+
+    // length + 2 * quotes + 1 is below 3 * 2^31: counted in 64 bits, it is refused
+    // when it does not fit one block.
+    const ULONGLONG grown = static_cast<ULONGLONG>(length) +
+                            static_cast<ULONGLONG>(kEncodedQuoteLength - 1) * quotes + 1;
+    if (quotes == 0) {
+        // The copy is the encoded text; only a zero byte that ended it early leaves
+        // room to give back.
+        if (grown != capacity) {
+            hr = BufResize(&block, static_cast<DWORD>(grown), 1);
+            *encoded = static_cast<LPSTR>(block);
+        }
+        if (FAILED(hr)) {
+            LogFailure(hr, "failed to make room..");
+        }
+        return hr;
+    }
+    // The grown buffer is a fresh block: the pass below reads the service tag
+    // itself, whose first `length` bytes the copy holds unchanged, so nothing of
+    // the copy has to be carried over (a resize would copy it only to overwrite
+    // it). As with a resize, the caller's variable keeps the copy on failure.
+    BYTE* text = grown < kMaxBufferCount
+                     ? static_cast<BYTE*>(MemAlloc(static_cast<SIZE_T>(grown), FALSE))
+                     : nullptr;
+    if (text == nullptr) {
+        hr = E_OUTOFMEMORY;
+        LogFailure(hr, "failed to make room..");
+        return hr;
+    }
+    MemFree(block);
+    *encoded = reinterpret_cast<LPSTR>(text);
+
+    // One pass from left to right into the grown buffer: each run of bytes
+    // between two quotes is copied to its place, followed by "%22".
+    DWORD read = 0;
+    DWORD write = 0;
+    while (read < length) {
+        const DWORD quote = FindBytes(data, length, read, kQuote, 1);
+        const DWORD run = quote - read;
+        memcpy(text + write, data + read, run);
+        write += run;
+        read = quote;
+        if (quote == length) {
+            break;
+        }
+        memcpy(text + write, kEncodedQuote, kEncodedQuoteLength);
+        write += kEncodedQuoteLength;
+        ++read;
+    }
+    text[write] = kZero;
+    return hr;
+}
+
+HRESULT FillRegistrationPage(LPCWSTR pagePath, BYTE** page, DWORD* size, LPCWSTR urn,
+                             DWORD urnLength, LPCSTR encodedTag, DWORD tagLength) {
+    if (page == nullptr || *page == nullptr || size == nullptr ||
+        (urn == nullptr && urnLength != 0) || (encodedTag == nullptr && tagLength != 0)) {
+        return E_INVALIDARG;
+    }
+    // The longest text the steps below hold: the page, the page after the URN went
+    // in (s + u - 4), or the merged page (s + u + e - 8), whichever is longest, and
+    // a zero byte behind it. The URN is converted with an int count.
+    const LONGLONG s = *size;
+    const LONGLONG u = urnLength;
+    const LONGLONG e = tagLength;
+    LONGLONG longest = s;
+    if (s + u - kPlaceholderLength > longest) {
+        longest = s + u - kPlaceholderLength;
+    }
+    if (s + u + e - 2 * kPlaceholderLength > longest) {
+        longest = s + u + e - 2 * kPlaceholderLength;
+    }
+    if (longest + 1 > 0xFFFFFFFFll || u > 0x7FFFFFFFll) {
+        LogFailure(kSizeOverflow, "failed to reallocate additional buffer");
+        return kSizeOverflow;
+    }
+    // No zero fill: nothing behind the text is ever read, and the zero byte behind
+    // each text is written where the text ends.
+    BYTE* grown = static_cast<BYTE*>(MemReAlloc(*page, static_cast<SIZE_T>(longest + 1), FALSE));
+    if (grown == nullptr) {
+        LogFailure(E_OUTOFMEMORY, "failed to reallocate additional buffer");
+        return E_OUTOFMEMORY;
+    }
+    *page = grown;
+    grown[*size] = kZero;
+    LogLine(LogTrace, "alloced mem");
+
+    HRESULT hr = S_OK;
+    DWORD length = *size;
+    const DWORD urnAt = FindBytes(grown, length, 0, kUrnPlaceholder, kPlaceholderLength);
+    if (urnAt == length) {
+        hr = LastErrorStatus();
+        LogFailure(hr, "%wS is an invalid registration template 1.", pagePath);
+        return hr;
+    }
+    LogLine(LogTrace, "first search");
+
+    const DWORD afterUrn = urnAt + kPlaceholderLength;
+    memmove(grown + urnAt + urnLength, grown + afterUrn, length - afterUrn);
+    length = length - kPlaceholderLength + urnLength;
+    grown[length] = kZero;
+    LogLine(LogTrace, "moved remaining text");
+
+    // Every UTF-16 unit that is not ASCII takes more than one byte in UTF-8, so
+    // the conversion fits the placeholder's room exactly when the URN is ASCII. An
+    // empty URN converts to nothing, and the system refuses a count of 0.
+    if (urnLength != 0) {
+        const int converted = WideCharToMultiByte(CP_UTF8, 0, urn, static_cast<int>(urnLength),
+                                                  reinterpret_cast<LPSTR>(grown + urnAt),
+                                                  static_cast<int>(urnLength), nullptr, nullptr);
+        if (converted != static_cast<int>(urnLength)) {
+            hr = LastErrorStatus();
+            LogFailure(hr, "failed to convert registry from wchar to char.");
+            return hr;
+        }
+    }
+    LogLine(LogTrace, "inserted regurn");
+
+    const DWORD tagAt = FindBytes(grown, length, urnAt, kTagPlaceholder, kPlaceholderLength);
+    if (tagAt == length) {
+        hr = LastErrorStatus();
+        LogFailure(hr, "%wS is an invalid registration template 2.", pagePath);
+        return hr;
+    }
+    LogLine(LogTrace, "second search");
+
+    const DWORD afterTag = tagAt + kPlaceholderLength;
+    memmove(grown + tagAt + tagLength, grown + afterTag, length - afterTag);
+    length = length - kPlaceholderLength + tagLength;
+    grown[length] = kZero;
+    LogLine(LogTrace, "second move");
+
+    if (tagLength != 0) {
+        memcpy(grown + tagAt, encodedTag, tagLength);
+    }
+    LogLine(LogTrace, "merged offline registration.");
+    *size = length;
+    return hr;
+}
+
+HRESULT MergeOfflineRegistration(LPCWSTR installPath, LPCWSTR urn, LPCSTR encodedTag) {
+    const DWORD urnLength = static_cast<DWORD>(lstrlenW(urn));
+    const DWORD tagLength = static_cast<DWORD>(lstrlenA(encodedTag));
+    LogLine(LogTrace, "regURNLen %d", urnLength);
+    LogLine(LogTrace, "serviceTagEncdLen %d", tagLength);
+
+    HeapString pagePath;
+    HRESULT hr = WStrPrintf(pagePath.address(), WSTR("%wS%wS"), installPath, OFFREGFNAME);
+    if (FAILED(hr)) {
+        LogFailure(hr, "failed to create offline registration path");
+        return hr;
+    }
+    LogLine(LogTrace, "regPath = %wS.", pagePath.get());
+
+    ByteBuffer page;
+    DWORD size = 0;
+    hr = ReadWholeFile(page.address(), &size, pagePath.get());
+    if (FAILED(hr)) {
+        LogFailure(hr, "failed to read offline reg contents.");
+        return hr;
+    }
+    LogLine(LogTrace, "read offline reg file");
+
+    hr = FillRegistrationPage(pagePath.get(), page.address(), &size, urn, urnLength, encodedTag,
+                              tagLength);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = FileWrite(pagePath.get(), page.address(), &size);
+    if (FAILED(hr)) {
+        LogFailure(hr, "failed to write offline registration file");
     }
     return hr;
 }

@@ -11,6 +11,7 @@
 // Every search in the page is a byte-for-byte, case-sensitive match on the raw
 // bytes, and only the first occurrence a search meets counts. Each operation logs
 // its own failures with one line; the calling action adds a line of its own.
+// Trace lines go through LogLine at LogTrace and never reach the installer log.
 #ifndef OSTREL_ACTIONS_REGISTRATION_FILES_H
 #define OSTREL_ACTIONS_REGISTRATION_FILES_H
 
@@ -20,10 +21,39 @@
 #define SVCTAGFNAME WSTR("svctag.xml")
 #define OFFREGFNAME WSTR("register.htm")
 
+// Loads the service tag at `serviceTagPath` as XML and hands out, in *urn (the
+// caller frees it with SysFreeString), the `urn` attribute of the first element
+// matched by "//registration_data/registry". A document that cannot be loaded, no
+// such element, or an element without the attribute fails with one line each.
+HRESULT ReadRegistryUrn(LPCWSTR serviceTagPath, BSTR* urn);
+
 // Reads the page at `pagePath` and hands out, in *destination (null on entry; the
 // caller frees it with StrFree), the UTF-8 bytes between the first `action="` and
 // the next double quote, converted to UTF-16. Nothing is unescaped or trimmed. An
 // empty attribute gives an empty destination.
 HRESULT ReadPayloadDestination(LPCWSTR pagePath, LPWSTR* destination);
+
+// Encodes the `count` bytes of a service tag for the page into *encoded (null on
+// entry; the caller frees it with StrFree): the bytes up to the first zero byte (all
+// of them when there is none), each double quote written as "%22", then a zero
+// byte. The buffer is exactly that long.
+HRESULT EncodeServiceTag(LPSTR* encoded, const BYTE* data, DWORD count);
+
+// Fills the placeholders of the page "register.htm" in `installPath` (which ends in
+// a separator) and writes the page back: the first "WXYZ" becomes the registry URN
+// (ASCII only, one byte per character), the first "TUVW" from the URN on becomes
+// the encoded service tag. The page changes only when every step succeeded.
+HRESULT MergeOfflineRegistration(LPCWSTR installPath, LPCWSTR urn, LPCSTR encodedTag);
+
+// The in-memory half of MergeOfflineRegistration, for a page already read: *page
+// holds the *size bytes of the page read from `pagePath` (named in the failure
+// lines), `urn` has `urnLength` characters and `encodedTag` `tagLength` bytes. The
+// block is grown once, so that every intermediate text and a zero byte behind it
+// fit, and the placeholders are filled in place; on success *size is the merged
+// length, *size + urnLength + tagLength - 8. Sizes whose sum does not fit 32 bits
+// fail with HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW) before anything changes.
+// On failure *page is still a live block (grown or not) that the caller frees.
+HRESULT FillRegistrationPage(LPCWSTR pagePath, BYTE** page, DWORD* size, LPCWSTR urn,
+                             DWORD urnLength, LPCSTR encodedTag, DWORD tagLength);
 
 #endif  // OSTREL_ACTIONS_REGISTRATION_FILES_H

@@ -11,7 +11,3 @@ OSTREL_CA_EXPORT CAQueryWMI(MSIHANDLE /*install*/) {
 OSTREL_CA_EXPORT CASendServiceTag(MSIHANDLE /*install*/) {
     return kExitFailure;
 }
-
-OSTREL_CA_EXPORT CAUpdateOfflineReg(MSIHANDLE /*install*/) {
-    return kExitFailure;
-}

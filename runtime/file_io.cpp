@@ -1,9 +1,17 @@
 // Whole-file input and output over the platform's file calls.
 //
 // Reading opens the file once, asks its size, fills one block of exactly that size
-// and reads on until the system reports the end of the file. Writing never touches
-// the target's bytes in place: it writes a sibling file, flushes it and renames it
-// over the target, so a failure at any step leaves the old page whole.
+// and reads on until the system reports the end of the file.
+//
+// Writing never touches the page's bytes in place when it can help it: it writes a
+// sibling file, flushes it and puts it in the page's place in one step, so a
+// failure at any step leaves the old page whole. The sibling is made beside the
+// file the page's name leads to (a symbolic link is followed), with the page's
+// attributes, and the system's replace gives it the page's security (ACL on
+// Windows, owner, group and permission bits on Linux), so the page is still the
+// same file to its readers. Where no sibling can be made (a folder the writer
+// may not create files in) or the page may not be replaced by one (its owner
+// cannot be kept), the page is rewritten in place, truncated first.
 #include "runtime/file_io.h"
 
 #include "runtime/context_log.h"
@@ -20,6 +28,20 @@ constexpr ULONGLONG kLargestFile = 0xFFFFFFFFull;
 constexpr WCHAR kTempSuffix[] = WSTR(".new~0");
 constexpr DWORD kTempSuffixLength = sizeof(kTempSuffix) / sizeof(kTempSuffix[0]) - 1;
 constexpr int kTempAttempts = 10;
+
+// The attributes the replacement is made with, so that a hidden or system page
+// stays one on systems whose replace does not carry them over.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// The first guess at a final path's length, terminator included; the system says
+// how much it needs when that is short, and a path that grows again while asked
+// is asked for at most this many times.
+constexpr DWORD kFirstPathCapacity = 260;
+constexpr int kFinalPathAttempts = 3;
+
+// The verbose line of a page rewritten in place.
+constexpr char kInPlaceLine[] = "File %S cannot be replaced (error %u); writing it in place.";
 
 // Owner of a file handle: closed at the end of the scope unless closed earlier.
 class ScopedFile {
@@ -67,15 +89,15 @@ LPWSTR TempNameFor(LPCWSTR path) {
     return name;  // terminated by the zero fill
 }
 
-// Creates the new file `name` (a TempNameFor result), raising its last digit while
-// a name is taken. On success `name` holds the name used; on failure the last error
-// is that of the last create.
-HANDLE CreateTempBeside(LPWSTR name) {
+// Creates the new file `name` (a TempNameFor result) with `attributes`, raising its
+// last digit while a name is taken. On success `name` holds the name used; on
+// failure the last error is that of the last create.
+HANDLE CreateTempBeside(LPWSTR name, DWORD attributes) {
     const int length = lstrlenW(name);
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
         name[length - 1] = static_cast<WCHAR>(WSTR('0') + attempt);
-        const HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE file =
+            CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             return file;
         }
@@ -85,6 +107,61 @@ HANDLE CreateTempBeside(LPWSTR name) {
         }
     }
     return INVALID_HANDLE_VALUE;
+}
+
+// The path of the file `file` is open on, symbolic links resolved, into *path (a
+// heap string variable).
+HRESULT FinalPathOf(HANDLE file, LPWSTR* path) {
+    DWORD capacity = kFirstPathCapacity;
+    for (int attempt = 0; attempt < kFinalPathAttempts; ++attempt) {
+        const HRESULT hr = BufResize(path, capacity, sizeof(WCHAR));
+        if (FAILED(hr)) {
+            return hr;
+        }
+        const DWORD length = GetFinalPathNameByHandleW(file, *path, capacity,
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) {
+            return LastErrorStatus();
+        }
+        if (length < capacity) {
+            return S_OK;
+        }
+        capacity = length;  // what the path needs, terminator included
+    }
+    return STRSAFE_E_INSUFFICIENT_BUFFER;
+}
+
+// Writes all `size` bytes to `file`; a failed or short write is logged.
+HRESULT WriteAll(HANDLE file, const BYTE* bytes, DWORD size) {
+    DWORD written = 0;
+    HRESULT hr = S_OK;
+    if (!WriteFile(file, bytes, size, &written, nullptr)) {
+        hr = LastErrorStatus();
+    } else if (written != size) {
+        hr = FoldWin32Error(ERROR_WRITE_FAULT);
+    }
+    if (FAILED(hr)) {
+        LogFailure(hr, "Failed to write %d bytes to file.", size);
+    }
+    return hr;
+}
+
+// Rewrites the existing file at `path` in place: opened exclusively and emptied,
+// then written whole. A failure leaves it emptied or partly written.
+HRESULT WriteInPlace(LPCWSTR path, const BYTE* bytes, DWORD size) {
+    ScopedFile file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                FILE_FLAG_OPEN_NO_RECALL, nullptr));
+    if (!file.IsOpen()) {
+        const HRESULT hr = LastErrorStatus();
+        LogFailure(hr, "Failed to open file: %S", path);
+        return hr;
+    }
+    HRESULT hr = WriteAll(file.get(), bytes, size);
+    if (SUCCEEDED(hr) && !file.Close()) {
+        hr = LastErrorStatus();
+        LogFailure(hr, "Failed to close file: %S", path);
+    }
+    return hr;
 }
 
 }  // namespace
@@ -175,50 +252,83 @@ HRESULT FileWrite(LPCWSTR path, BYTE* const* buffer, const DWORD* size) {
         LogFailure(hr, "Failed to open file: %S", path);
         return hr;
     }
-
-    HeapString tempName;
-    *tempName.address() = TempNameFor(path);
-    if (tempName.get() == nullptr) {
-        LogFailure(E_OUTOFMEMORY, "Failed to create temporary file for: %S", path);
-        return E_OUTOFMEMORY;
-    }
-    ScopedFile temp(CreateTempBeside(tempName.get()));
-    if (!temp.IsOpen()) {
-        const HRESULT hr = LastErrorStatus();
-        LogFailure(hr, "Failed to create temporary file: %S", tempName.get());
+    HeapString finalPath;
+    HRESULT hr = FinalPathOf(target.get(), finalPath.address());
+    if (FAILED(hr)) {
+        LogFailure(hr, "Failed to find the file behind: %S", path);
         return hr;
     }
+    const DWORD attributes = GetFileAttributesW(finalPath.get());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        hr = LastErrorStatus();
+        LogFailure(hr, "Failed to read the attributes of file: %S", finalPath.get());
+        return hr;
+    }
+    const DWORD kept = attributes & kKeptAttributes;
 
     // An empty buffer may be a null one; the write call still gets an address.
     static const BYTE kNothing = 0;
     const BYTE* const bytes = *buffer != nullptr ? *buffer : &kNothing;
-    HRESULT hr = S_OK;
-    DWORD written = 0;
-    if (!WriteFile(temp.get(), bytes, *size, &written, nullptr)) {
+
+    HeapString tempName;
+    *tempName.address() = TempNameFor(finalPath.get());
+    if (tempName.get() == nullptr) {
+        LogFailure(E_OUTOFMEMORY, "Failed to create temporary file for: %S", path);
+        return E_OUTOFMEMORY;
+    }
+    ScopedFile temp(CreateTempBeside(tempName.get(), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL));
+    if (!temp.IsOpen()) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED) {
+            LogLine(LogVerbose, kInPlaceLine, finalPath.get(), error);
+            target.Close();
+            return WriteInPlace(finalPath.get(), bytes, *size);
+        }
         hr = LastErrorStatus();
-        LogFailure(hr, "Failed to write %d bytes to file.", *size);
-    } else if (written != *size) {
-        hr = FoldWin32Error(ERROR_WRITE_FAULT);
-        LogFailure(hr, "Failed to write %d bytes to file.", *size);
-    } else if (!FlushFileBuffers(temp.get())) {
+        LogFailure(hr, "Failed to create temporary file: %S", tempName.get());
+        return hr;
+    }
+
+    hr = WriteAll(temp.get(), bytes, *size);
+    if (SUCCEEDED(hr) && !FlushFileBuffers(temp.get())) {
         hr = LastErrorStatus();
         LogFailure(hr, "Failed to flush file: %S", tempName.get());
-    } else if (!temp.Close()) {
+    }
+    if (SUCCEEDED(hr) && !temp.Close()) {
         hr = LastErrorStatus();
         LogFailure(hr, "Failed to close file: %S", tempName.get());
-    } else {
-        // A handle without delete sharing blocks the replace, so the target's own
-        // handle goes first.
-        target.Close();
-        if (!MoveFileExW(tempName.get(), path,
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            hr = LastErrorStatus();
-            LogFailure(hr, "Failed to replace file: %S", path);
-        }
     }
     if (FAILED(hr)) {
         temp.Close();
         DeleteFileW(tempName.get());
+        return hr;
     }
-    return hr;
+
+    // A handle without delete sharing blocks the replace, so the target's own
+    // handle goes first.
+    target.Close();
+    if (ReplaceFileW(finalPath.get(), tempName.get(), nullptr, REPLACEFILE_WRITE_THROUGH, nullptr,
+                     nullptr)) {
+        return S_OK;
+    }
+    const DWORD error = GetLastError();
+    const HRESULT replaceStatus = LastErrorStatus();
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+        // Without a backup name the system has already taken the page away: the new
+        // contents must go into its place, and are never deleted.
+        if (MoveFileExW(tempName.get(), finalPath.get(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return S_OK;
+        }
+        hr = LastErrorStatus();
+        LogFailure(hr, "Failed to replace file: %S", path);
+        return hr;
+    }
+    DeleteFileW(tempName.get());
+    if (error == ERROR_ACCESS_DENIED) {
+        LogLine(LogVerbose, kInPlaceLine, finalPath.get(), error);
+        return WriteInPlace(finalPath.get(), bytes, *size);
+    }
+    LogFailure(replaceStatus, "Failed to replace file: %S", path);
+    return replaceStatus;
 }

@@ -24,10 +24,16 @@ HRESULT ReadWholeFileEx(BYTE** buffer, DWORD* size, LPCWSTR path, DWORD maximum)
 // *buffer, all or nothing. The target is first opened exclusively for writing: a
 // missing file (0x80070002, nothing created) or one held open elsewhere fails and
 // is logged with "Failed to open file: %S". The bytes then go to a new file beside
-// the target, which is flushed, closed and renamed over the target in one step; on
-// any failure it is removed and the target keeps its old contents byte for byte.
-// A failed or short write is logged with "Failed to write %d bytes to file.";
-// the other steps log their own line. Neither variable is changed.
+// the file that `path` names (a symbolic link is followed and stays a link), made
+// with the target's attributes; it is flushed, closed and put in the target's place
+// in one step by the system's replace, which gives it the target's security (ACL,
+// owner, permission bits). On any failure it is removed and the target keeps its
+// old contents byte for byte. Where no new file may be made beside the target, or
+// the target may not be replaced by one (ERROR_ACCESS_DENIED), the target is
+// rewritten in place instead, as a verbose line says; a failure there leaves it
+// emptied or partly written. A failed or short write is logged with "Failed to
+// write %d bytes to file."; the other steps log their own line. Neither variable
+// is changed.
 HRESULT FileWrite(LPCWSTR path, BYTE* const* buffer, const DWORD* size);
 
 #endif  // OSTREL_RUNTIME_FILE_IO_H

@@ -156,6 +156,14 @@ HRESULT XmlLoadFile(LPCWSTR path, IXMLDOMDocument** document) {
     }
     // Synchronous, so that load returns only once the document is there.
     loaded.get()->put_async(VARIANT_FALSE);
+    // The document class resolves external entities and DTDs by default: a service
+    // tag could make the installer read other files or reach the network. Nothing
+    // outside the file itself is read; a document that cannot be told so is not
+    // loaded at all.
+    hr = loaded.get()->put_resolveExternals(VARIANT_FALSE);
+    if (FAILED(hr)) {
+        return hr;
+    }
 
     VARIANT_BOOL succeeded = VARIANT_FALSE;
     hr = loaded.get()->load(*source.get(), &succeeded);

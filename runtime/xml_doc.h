@@ -36,9 +36,10 @@ HRESULT XmlNewDocument(LPCWSTR rootElementName, IXMLDOMDocument** document,
 // null name).
 HRESULT XmlCreateElement(IXMLDOMDocument* document, LPCWSTR name, IXMLDOMElement** element);
 
-// Loads the file at `path` into a new synchronous document, handed to *document
-// when that is given. A file that is missing or not well-formed gives 0x8007006E;
-// S_FALSE from creating the document becomes E_FAIL; other COM failures pass.
+// Loads the file at `path` into a new synchronous document that resolves no
+// external entity or DTD, handed to *document when that is given. A file that is missing or not
+// well-formed gives 0x8007006E; S_FALSE from creating the document becomes E_FAIL; other COM
+// failures pass.
 HRESULT XmlLoadFile(LPCWSTR path, IXMLDOMDocument** document);
 
 // selectSingleNode on `node` (a document may stand for it) with `expression` (null

@@ -55,6 +55,8 @@ STAMP_EXPORTS = ("CASetRegDateTime", "CACreateURN")
 PACKAGE_ACTIONS = {
     "stamp_immediate.wxs": {"StampTime": False, "MintUrn": False, "MintUrnAgain": False},
     "stamp_deferred.wxs": {"DeferredStamp": True, "DeferredUrn": True},
+    "offline_immediate.wxs": {"UpdateOffline": False},
+    "offline_deferred.wxs": {"DeferredOfflineReg": True},
 }
 
 # CustomAction types: a DLL stored in the Binary table, run from the install
@@ -234,9 +236,11 @@ class Wine:
         self.wait()
         return os.path.isdir(os.path.join(self.prefix, "drive_c", "windows")), result
 
-    def msiexec(self, cwd, package, log):
+    def msiexec(self, cwd, package, log, properties=()):
+        """Installs `package`; `properties` are NAME=VALUE arguments for its
+        command line."""
         result = subprocess.run(
-            [self.loader(), "msiexec", "/i", package, "/qn", "/l*v", log],
+            [self.loader(), "msiexec", "/i", package, "/qn", "/l*v", log, *properties],
             cwd=cwd,
             capture_output=True,
             text=True,
@@ -244,6 +248,17 @@ class Wine:
             env=self.env,
         )
         return result
+
+    def attrib(self, *args):
+        """Runs Wine's attrib (for example "+h", path) and gives its output."""
+        result = subprocess.run(
+            [self.loader(), "attrib", *args],
+            capture_output=True,
+            text=True,
+            timeout=120,
+            env=self.env,
+        )
+        return result.stdout
 
     def wait(self):
         subprocess.run([self.wineserver, "-w"], env=self.env, timeout=120)
@@ -462,7 +477,274 @@ def run_stamp_deferred(report, wine, machine, dll, out_dir):
     check_urn(report, tag, "NewURN", log.properties.get("NewURN"))
 
 
+EXAMPLE_INSTALL = os.path.join(os.path.dirname(os.path.dirname(HERE)), "examples", "install")
+LINUX_HOST = os.path.join(
+    os.path.dirname(os.path.dirname(HERE)), "build", "linux", "ostrel-ca-run"
+)
+OFFLINE_EXPORT = ("CAUpdateOfflineReg",)
+# Another file's text that an external entity of a service tag would bring in.
+OTHER_FILE_URN = "urn:st:brought-in-from-another-file"
+# A folder name in three scripts, for the failure line's path.
+UNICODE_FOLDER = "reg 中文 Ελλάδα"
+
+
+def exits_1603(code):
+    """msiexec's exit code 1603 reaches Linux as its low byte, 67."""
+    return code in (1603, 1603 & 0xFF)
+
+
+def windows_dir(path):
+    """A Linux folder as Wine reaches it through its Z: drive, ending in a backslash
+    as installer folder values do."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\") + "\\"
+
+
+def fresh_install_dir(parent, name):
+    """A copy of examples/install in `parent`/`name`."""
+    target = os.path.join(parent, name)
+    if os.path.exists(target):
+        shutil.rmtree(target)
+    shutil.copytree(EXAMPLE_INSTALL, target)
+    return target
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+_linux_page = {}
+
+
+def linux_merged_page(report, work):
+    """The page the Linux build makes from the sample files (the host on a copy of
+    examples/install), once per run; None when the host cannot make it."""
+    if "page" not in _linux_page:
+        folder = fresh_install_dir(work, "linux-offline")
+        page = None
+        try:
+            result = subprocess.run(
+                [LINUX_HOST, "--property", f"UpdateRegistration={folder}/", "CAUpdateOfflineReg"],
+                capture_output=True,
+                text=True,
+                timeout=60,
+            )
+            if result.returncode == 0:
+                page = read_bytes(os.path.join(folder, "register.htm"))
+            detail = f"exit {result.returncode}: {result.stdout.strip()[-300:]}"
+        except OSError as error:
+            detail = str(error)
+        report.check(
+            page is not None, f"the Linux host ({LINUX_HOST}) merges the sample page", detail
+        )
+        _linux_page["page"] = page
+    return _linux_page["page"]
+
+
+def offline_install(report, wine, tag, msi, out_dir, folder, log_name):
+    """Installs `msi` with REGDIR set to `folder`; returns (exit code, Log or None)."""
+    log_path = os.path.join(out_dir, log_name)
+    if os.path.exists(log_path):
+        os.remove(log_path)
+    started = time.monotonic()
+    try:
+        code = wine.msiexec(
+            out_dir, os.path.basename(msi), log_name, [f"REGDIR={windows_dir(folder)}"]
+        ).returncode
+    except subprocess.TimeoutExpired:
+        code = "timeout"
+    wine.wait()
+    report.note(f"{tag}: msiexec took {time.monotonic() - started:.1f} s, log {log_path}")
+    if not report.check(os.path.exists(log_path), f"{tag}: verbose log written"):
+        return code, None
+    with open(log_path, "rb") as f:
+        return code, Log(decode_log(f.read()))
+
+
+def check_merged_like_linux(report, tag, folder, expected):
+    got = read_bytes(os.path.join(folder, "register.htm"))
+    report.check(
+        expected is not None and got == expected,
+        f"{tag}: register.htm is byte for byte the page the Linux build makes",
+        f"{len(got)} bytes, Linux {len(expected) if expected else None} bytes",
+    )
+    return got
+
+
+def run_offline_immediate(report, wine, machine, dll, out_dir):
+    tag = f"[{machine}] offline_immediate"
+    msi = build_and_check_package(report, tag, "offline_immediate.wxs", dll, machine, out_dir)
+    if msi is None:
+        return
+    expected = linux_merged_page(report, out_dir)
+
+    folder = fresh_install_dir(out_dir, "offline-immediate")
+    page = os.path.join(folder, "register.htm")
+    wine.attrib("+h", windows_dir(folder) + "register.htm")
+    report.check(
+        " H " in wine.attrib(windows_dir(folder) + "register.htm"),
+        f"{tag}: the page is hidden before the merge (wine attrib +h)",
+    )
+    code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_immediate.log")
+    report.check(code == 0, f"{tag}: msiexec /i /qn exits with 0", f"exit {code}")
+    if log is not None:
+        check_results(report, tag, log, ["UpdateOffline"])
+        check_no_failure(report, tag, log, OFFLINE_EXPORT)
+    first = check_merged_like_linux(report, tag, folder, expected)
+    shown = wine.attrib(windows_dir(folder) + "register.htm")
+    report.check(" H " in shown, f"{tag}: the merged page is still hidden", shown.strip())
+
+    # The placeholders are used up: a second install fails and changes nothing.
+    code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_again.log")
+    report.check(exits_1603(code), f"{tag}: a second install exits with 1603", f"exit {code}")
+    report.check(
+        read_bytes(page) == first,
+        f"{tag}: the second install leaves the page as the first wrote it",
+    )
+    if log is not None:
+        lines = log.failure_lines()
+        want = [
+            f"CAUpdateOfflineReg:  Error 0x80004005: {windows_dir(folder)}register.htm"
+            " is an invalid registration template 1.",
+            "CAUpdateOfflineReg:  Error 0x80004005: failed to write offline registration file.",
+        ]
+        report.check(
+            [line for line in lines if "template" in line or "offline registration" in line]
+            == want,
+            f"{tag}: the second install logs the spent template and the failed write",
+            "; ".join(lines),
+        )
+
+
+def run_offline_deferred(report, wine, machine, dll, out_dir):
+    tag = f"[{machine}] offline_deferred"
+    msi = build_and_check_package(report, tag, "offline_deferred.wxs", dll, machine, out_dir)
+    if msi is None:
+        return
+    expected = linux_merged_page(report, out_dir)
+    folder = fresh_install_dir(out_dir, "offline-deferred")
+    code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_deferred.log")
+    report.check(code == 0, f"{tag}: msiexec /i /qn exits with 0", f"exit {code}")
+    if log is not None:
+        check_results(report, tag, log, ["DeferredOfflineReg"], after="InstallFinalize")
+        check_no_failure(report, tag, log, OFFLINE_EXPORT)
+        report.check(
+            log.properties.get("CustomActionData") == windows_dir(folder),
+            f"{tag}: the deferred action got the folder as its CustomActionData",
+            f"CustomActionData = {log.properties.get('CustomActionData')!r}",
+        )
+    check_merged_like_linux(report, tag, folder, expected)
+
+
+def run_offline_refusals(report, wine, machine, dll, out_dir):
+    """Pages that must not be merged: a read-only page, a service tag that would
+    bring in another file, and a folder in three scripts that has no page."""
+    tag = f"[{machine}] offline_refusals"
+    msi = build_and_check_package(report, tag, "offline_immediate.wxs", dll, machine, out_dir)
+    if msi is None:
+        return
+
+    # Wine run by root shows a read-only file as writable (root may write it), so
+    # the page is also made immutable: not even root may open it for writing.
+    folder = fresh_install_dir(out_dir, "offline-read-only")
+    page = os.path.join(folder, "register.htm")
+    before = read_bytes(page)
+    wine.attrib("+r", windows_dir(folder) + "register.htm")
+    immutable = os.geteuid() == 0 and subprocess.run(["chattr", "+i", page]).returncode == 0
+    try:
+        code, log = offline_install(
+            report, wine, tag, msi, out_dir, folder, "offline_read_only.log"
+        )
+    finally:
+        if immutable:
+            subprocess.run(["chattr", "-i", page])
+    report.check(
+        exits_1603(code), f"{tag}: a read-only page fails the install (1603)", f"exit {code}"
+    )
+    report.check(read_bytes(page) == before, f"{tag}: the read-only page is unchanged")
+    if log is not None:
+        want = (
+            "CAUpdateOfflineReg:  Error 0x80070005: Failed to open file: "
+            f"{windows_dir(folder)}register.htm"
+        )
+        report.check(
+            want in log.failure_lines(),
+            f"{tag}: the read-only page fails at the open with 0x80070005",
+            "; ".join(log.failure_lines()),
+        )
+    wine.attrib("-r", windows_dir(folder) + "register.htm")
+
+    folder = fresh_install_dir(out_dir, "offline-external")
+    page = os.path.join(folder, "register.htm")
+    before = read_bytes(page)
+    with open(os.path.join(folder, "elsewhere.xml"), "w", encoding="utf-8") as f:
+        f.write(f'<registry urn="{OTHER_FILE_URN}"/>')
+    with open(os.path.join(folder, "svctag.xml"), "w", encoding="utf-8") as f:
+        f.write(
+            '<?xml version="1.0"?>\n<!DOCTYPE registration_data [\n'
+            '  <!ENTITY registry SYSTEM "elsewhere.xml">\n]>\n'
+            "<registration_data>&registry;</registration_data>\n"
+        )
+    code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_external.log")
+    report.check(
+        exits_1603(code),
+        f"{tag}: a service tag whose registry is in another file fails (1603)",
+        f"exit {code}",
+    )
+    merged = read_bytes(page)
+    report.check(
+        OTHER_FILE_URN.encode() not in merged and merged == before,
+        f"{tag}: the other file's text does not reach the page",
+    )
+    if log is not None:
+        report.check(
+            not any(OTHER_FILE_URN in line for line in log.lines),
+            f"{tag}: the other file's text does not reach the log",
+        )
+        report.check(
+            "CAUpdateOfflineReg:  Error 0x80070490: failed to find Registry info"
+            in log.failure_lines(),
+            f'{tag}: a service tag without a registry of its own fails with'
+            ' "failed to find Registry info"',
+            "; ".join(log.failure_lines()),
+        )
+
+    folder = os.path.join(out_dir, UNICODE_FOLDER)
+    if os.path.exists(folder):
+        shutil.rmtree(folder)
+    os.makedirs(folder)
+    code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_unicode.log")
+    report.check(
+        exits_1603(code),
+        f"{tag}: a folder without the files fails the install (1603)",
+        f"exit {code}",
+    )
+    if log is not None:
+        path = windows_dir(folder) + "svctag.xml"
+        want = f"CAUpdateOfflineReg:  Error 0x8007006e: failed to load Service Tag file: {path}"
+        # Narrow log lines cannot carry the path: the C runtime renders it with
+        # question marks, or drops it when it cannot convert it at all.
+        prefix = want[: -len(path)]
+        narrow = [prefix, prefix + "".join(c if ord(c) < 128 else "?" for c in path)]
+        lines = log.failure_lines()
+        if want in lines:
+            report.check(True, f"{tag}: the failure line shows the whole path in {UNICODE_FOLDER}")
+        elif any(line in narrow for line in lines):
+            report.skip(
+                f"{tag}: the failure line shows the whole path in {UNICODE_FOLDER}",
+                "expected to fail while the DLL writes its log lines as narrow text "
+                f"(got {[line for line in lines if line in narrow]!r})",
+            )
+        else:
+            report.check(
+                False,
+                f"{tag}: the failure line shows the whole path in {UNICODE_FOLDER}",
+                "; ".join(lines),
+            )
+
+
 SUITES = [run_stamp_immediate, run_stamp_deferred]
+SUITES += [run_offline_immediate, run_offline_deferred, run_offline_refusals]
 
 
 def main():

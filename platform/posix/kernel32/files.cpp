@@ -1,5 +1,6 @@
 // Files over POSIX: CreateFileW, ReadFile, WriteFile, GetFileSizeEx,
-// FlushFileBuffers, CloseHandle, MoveFileExW and DeleteFileW.
+// FlushFileBuffers, CloseHandle, MoveFileExW, DeleteFileW, GetFileAttributesW,
+// GetFinalPathNameByHandleW and ReplaceFileW.
 //
 // A HANDLE is the address of an OpenFile entry registered in one table. The table
 // answers three questions: is this a live handle (CloseHandle of anything else
@@ -12,6 +13,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
@@ -566,6 +569,133 @@ BOOL DeleteFileW(LPCWSTR path) {
         return Fail(ERROR_SHARING_VIOLATION);
     }
     if (unlink(systemPath.c_str()) != 0) {
+        return FailFromErrno(errno);
+    }
+    return TRUE;
+}
+
+DWORD GetFileAttributesW(LPCWSTR path) {
+    if (EntryFails("GetFileAttributesW")) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    std::string systemPath;
+    if (!SystemPath(path, &systemPath)) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    struct stat info {};
+    if (stat(systemPath.c_str(), &info) != 0) {
+        SetLastError(PathError(errno, systemPath));
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    const size_t slash = systemPath.find_last_of('/');
+    const std::string name = slash == std::string::npos ? systemPath : systemPath.substr(slash + 1);
+    if (name.size() > 1 && name[0] == '.' && name != "..") {
+        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    }
+    return attributes;
+}
+
+DWORD GetFinalPathNameByHandleW(HANDLE handle, LPWSTR path, DWORD capacity, DWORD flags) {
+    if (EntryFails("GetFinalPathNameByHandleW")) {
+        return 0;
+    }
+    if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) || (path == nullptr && capacity != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    int fd = -1;
+    if (!LiveDescriptor(handle, 0, &fd)) {
+        return 0;
+    }
+    // The kernel names the file behind the descriptor, links resolved.
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    std::vector<char> target(PATH_MAX);
+    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+    if (length < 0) {
+        FailFromErrno(errno);
+        return 0;
+    }
+    if (static_cast<size_t>(length) == target.size()) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    const std::u16string wide = Utf8ToUtf16(target.data(), static_cast<size_t>(length));
+    const size_t needed = wide.size() + 1;
+    if (needed > capacity) {
+        return static_cast<DWORD>(needed);
+    }
+    wide.copy(path, wide.size());
+    path[wide.size()] = 0;
+    return static_cast<DWORD>(wide.size());
+}
+
+BOOL ReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                  LPVOID exclude, LPVOID reserved) {
+    if (EntryFails("ReplaceFileW")) {
+        return FALSE;
+    }
+    std::string target;
+    std::string from;
+    if (!SystemPath(replaced, &target) || !SystemPath(replacement, &from)) {
+        return FALSE;
+    }
+    const DWORD known =
+        REPLACEFILE_WRITE_THROUGH | REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS;
+    if (backup != nullptr || exclude != nullptr || reserved != nullptr || (flags & ~known) != 0) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    // A link is followed: the file it names is replaced, and the link stays.
+    char* resolved = realpath(target.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return Fail(PathError(errno, target));
+    }
+    target = resolved;
+    std::free(resolved);
+    {
+        FileState& state = State();
+        std::lock_guard<std::mutex> guard(state.lock);
+        struct stat old {};
+        struct stat fresh {};
+        if (stat(target.c_str(), &old) != 0) {
+            return Fail(PathError(errno, target));
+        }
+        if (lstat(from.c_str(), &fresh) != 0) {
+            return Fail(PathError(errno, from));
+        }
+        if (!S_ISREG(old.st_mode) || !S_ISREG(fresh.st_mode)) {
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        bool open = false;
+        bool allDelete = true;
+        OpenState(state, old, &open, &allDelete);
+        if (!allDelete) {
+            return Fail(ERROR_SHARING_VIOLATION);
+        }
+        OpenState(state, fresh, &open, &allDelete);
+        if (!allDelete) {
+            return Fail(ERROR_SHARING_VIOLATION);
+        }
+        if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            return Fail(ERROR_ACCESS_DENIED);  // read-only, as Windows refuses it
+        }
+        // What the file is to its users goes with it: owner and group first (a
+        // change of owner may clear the set-id bits), then the permission bits.
+        if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) &&
+            chown(from.c_str(), old.st_uid, old.st_gid) != 0) {
+            return FailFromErrno(errno);
+        }
+        if (chmod(from.c_str(), old.st_mode & 07777) != 0) {
+            return FailFromErrno(errno);
+        }
+        if (rename(from.c_str(), target.c_str()) != 0) {
+            return FailFromErrno(errno);
+        }
+    }
+    if ((flags & REPLACEFILE_WRITE_THROUGH) && !FlushDirectoryOf(target)) {
         return FailFromErrno(errno);
     }
     return TRUE;

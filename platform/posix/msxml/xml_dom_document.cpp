@@ -1,18 +1,25 @@
 // The DOM document class ("Msxml2.DOMDocument", "MSXML.DOMDocument") over libxml2:
-// createElement, put_async, load from a file, and the node operations on the
-// document itself.
+// createElement, put_async, put_resolveExternals, load from a file, and the node
+// operations on the document itself.
 //
-// load reads the file itself and parses the bytes in memory: no URL handling, no
-// network (XML_PARSE_NONET), no entity substitution, no DTD and no external entity
-// of any kind (the entity loader refuses everything). The encoding comes from the
-// byte order mark or the declaration, so UTF-16 files load. A missing or malformed
-// file leaves an empty document and answers S_FALSE, as MSXML does.
+// load reads the file itself and parses the bytes in memory, with the file's path
+// as the base for relative references. Like MSXML 3.0, a new document resolves
+// externals: the external DTD subset is read, its attribute defaults applied, and
+// external entities are read and substituted. Only local files are ever read that
+// way: the entity loader refuses any URL with a scheme other than file, and the
+// parser runs with XML_PARSE_NONET. With put_resolveExternals(VARIANT_FALSE) the
+// loader refuses everything and nothing but the file itself is read; entities are
+// then not substituted. The encoding comes from the byte order mark or the
+// declaration, so UTF-16 files load. A missing or malformed file leaves an empty
+// document and answers S_FALSE, as MSXML does.
 #include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
+#include <libxml/uri.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 
@@ -20,15 +27,56 @@
 
 namespace {
 
-xmlParserInputPtr RefuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
-    return nullptr;
+// Set while a document that resolves externals is being parsed on this thread:
+// the entity loader is process-wide, the choice is the document's.
+thread_local bool t_resolveLocalExternals = false;
+
+// The local file a URL names, or empty when it names none: a path, or a file URL
+// (escapes decoded); anything with another scheme (http:, ftp:, ...) is not local.
+std::string LocalPathOf(const char* url) {
+    std::string text(url);
+    if (text.compare(0, 7, "file://") == 0) {
+        text.erase(0, 7);
+        if (text.compare(0, 9, "localhost") == 0) {
+            text.erase(0, 9);
+        }
+        if (text.empty() || text[0] != '/') {
+            return std::string();  // a file on another host
+        }
+        char* unescaped = xmlURIUnescapeString(text.c_str(), 0, nullptr);
+        if (unescaped == nullptr) {
+            return std::string();
+        }
+        text = unescaped;
+        xmlFree(unescaped);
+        return text;
+    }
+    if (text.compare(0, 5, "file:") == 0) {
+        return text.substr(5);
+    }
+    const size_t colon = text.find(':');
+    if (colon != std::string::npos && text.find('/') > colon) {
+        return std::string();  // a scheme of its own
+    }
+    return text;
+}
+
+xmlParserInputPtr LoadExternal(const char* url, const char*, xmlParserCtxtPtr context) {
+    if (!t_resolveLocalExternals || url == nullptr) {
+        return nullptr;
+    }
+    const std::string path = LocalPathOf(url);
+    if (path.empty()) {
+        return nullptr;
+    }
+    return xmlNewInputFromFile(context, path.c_str());
 }
 
 void InstallEntityLoader() {
     static std::once_flag once;
     std::call_once(once, [] {
         xmlInitParser();
-        xmlSetExternalEntityLoader(RefuseExternalEntity);
+        xmlSetExternalEntityLoader(LoadExternal);
     });
 }
 
@@ -63,8 +111,9 @@ bool ReadFileBytes(const std::string& path, std::string* bytes) {
     return ok;
 }
 
-// A parsed document, or null when the bytes are not well-formed XML.
-xmlDocPtr Parse(const std::string& bytes) {
+// A parsed document, or null when the bytes are not well-formed XML. `path` is the
+// base of relative references; `resolve` lets local externals be read.
+xmlDocPtr Parse(const std::string& bytes, const std::string& path, bool resolve) {
     if (bytes.size() > static_cast<size_t>(INT32_MAX)) {
         return nullptr;
     }
@@ -72,9 +121,14 @@ xmlDocPtr Parse(const std::string& bytes) {
     if (context == nullptr) {
         return nullptr;
     }
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    if (resolve) {
+        options |= XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR;
+    }
+    t_resolveLocalExternals = resolve;
     xmlDocPtr doc = xmlCtxtReadMemory(context, bytes.data(), static_cast<int>(bytes.size()),
-                                      nullptr, nullptr, options);
+                                      path.c_str(), nullptr, options);
+    t_resolveLocalExternals = false;
     if (doc != nullptr && !context->wellFormed) {
         xmlFreeDoc(doc);
         doc = nullptr;
@@ -172,6 +226,15 @@ class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
         return S_OK;
     }
 
+    HRESULT STDMETHODCALLTYPE put_resolveExternals(VARIANT_BOOL isResolving) override {
+        HRESULT hr = S_OK;
+        if (DomMethodFails("IXMLDOMDocument::put_resolveExternals", &hr)) {
+            return hr;
+        }
+        resolveExternals_ = isResolving;
+        return S_OK;
+    }
+
     HRESULT STDMETHODCALLTYPE load(VARIANT source, VARIANT_BOOL* isSuccessful) override {
         if (isSuccessful != nullptr) {
             *isSuccessful = VARIANT_FALSE;
@@ -193,7 +256,7 @@ class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
         std::string bytes;
         const std::string path = Utf8FromBstr(source.bstrVal);
         if (!path.empty() && ReadFileBytes(path, &bytes)) {
-            loaded->doc = Parse(bytes);
+            loaded->doc = Parse(bytes, path, resolveExternals_ != VARIANT_FALSE);
         }
         if (loaded->doc == nullptr) {
             // What was there before is gone, as after a failed load in MSXML.
@@ -221,6 +284,7 @@ class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
     ComRefCount refs_;
     XmlTreeRef tree_;
     VARIANT_BOOL async_ = VARIANT_TRUE;
+    VARIANT_BOOL resolveExternals_ = VARIANT_TRUE;
 };
 
 }  // namespace

@@ -67,6 +67,26 @@ HRESULT CopyCounted(Ch* dest, size_t capacity, const Ch* source, size_t count, s
     return hr;
 }
 
+// Narrow text: the same rule, with the terminator looked for by memchr and the
+// bytes moved by memcpy, so that a copy of megabytes (a service tag) takes about
+// as long as the memory takes to move.
+template <>
+HRESULT CopyCounted(char* dest, size_t capacity, const char* source, size_t count, size_t* copied) {
+    const size_t limit = count < capacity ? count : capacity;
+    const void* zero = std::memchr(source, 0, limit);
+    size_t at =
+        zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - source) : limit;
+    HRESULT hr = S_OK;
+    if (at == capacity) {
+        --at;  // cut to capacity - 1 characters
+        hr = STRSAFE_E_INSUFFICIENT_BUFFER;
+    }
+    std::memmove(dest, source, at);
+    dest[at] = 0;
+    *copied = at;
+    return hr;
+}
+
 // The Ex functions' handling of their flags once the operation is done: fill
 // behind the terminator after success, and fill or empty the destination after a
 // failure. `end`/`remaining` describe the result and are updated.

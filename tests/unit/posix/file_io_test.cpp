@@ -296,7 +296,11 @@ TEST_F(FileIo, AFailureAtAnyStepLeavesTheTargetAsItWasAndNoTemporaryFile) {
         {"WriteFile", 1, 112, "Error 0x80070070: Failed to write 9 bytes to file."},
         {"FlushFileBuffers", 1, 29, "Error 0x8007001d: Failed to flush file: " + temp},
         {"CloseHandle", 1, 29, "Error 0x8007001d: Failed to close file: " + temp},
-        {"MoveFileExW", 1, 5, "Error 0x80070005: Failed to replace file: " + path},
+        {"GetFinalPathNameByHandleW", 1, 6,
+         "Error 0x80070006: Failed to find the file behind: " + path},
+        {"GetFileAttributesW", 1, 2,
+         "Error 0x80070002: Failed to read the attributes of file: " + path},
+        {"ReplaceFileW", 1, 32, "Error 0x80070020: Failed to replace file: " + path},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.api);
@@ -325,7 +329,7 @@ TEST_F(FileIo, AShortWriteIsAFailureAndLeavesTheTargetAsItWas) {
 
 TEST_F(FileIo, NoRoomForATemporaryFileFailsAndLeavesTheTargetAsItWas) {
     Put("register.htm", "old");
-    SeamFailNthAllocation(1);
+    SeamFailNthAllocation(2);  // the first holds the page's final path
     EXPECT_EQ(E_OUTOFMEMORY, Write("register.htm", "new"));
     std::string taken = "register.htm.new~0";
     for (char digit = '0'; digit <= '9'; ++digit) {
@@ -356,11 +360,11 @@ TEST_F(FileIo, AnotherWriterBetweenOpenAndReplaceMakesTheWriteFailWhole) {
     Put("register.htm", "old");
     HANDLE intruder = INVALID_HANDLE_VALUE;
     const std::u16string target = WidePath("register.htm");
-    SeamBeforeNthFileCall("MoveFileExW", 1, [&] {
+    SeamBeforeNthFileCall("ReplaceFileW", 1, [&] {
         intruder = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, 0, nullptr);
     });
-    EXPECT_EQ(static_cast<HRESULT>(0x80070005), Write("register.htm", "new"));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070020), Write("register.htm", "new"));
     ASSERT_NE(INVALID_HANDLE_VALUE, intruder);
     CloseHandle(intruder);
     EXPECT_EQ("old", Contents("register.htm"));

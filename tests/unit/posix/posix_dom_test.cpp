@@ -1,8 +1,15 @@
 // The posix COM layer and DOM document: BSTRs with their length, variants that free
-// what they hold, apartments per thread, and the document's tree rules (one root,
-// no cycles, valid names, nodes that outlive a reload).
+// what they hold, apartments per thread, the document's tree rules (one root, no
+// cycles, valid names, nodes that outlive a reload), and its externals: resolved
+// from local files by default, as MSXML 3.0 does, never from the network, and not
+// at all once resolveExternals is off.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
@@ -170,6 +177,112 @@ TEST_F(PosixDom, ValuesOfElementsAreNullAndOfAttributesText) {
     EXPECT_EQ(E_FAIL, document_->selectSingleNode(bad, &found));  // not an expression
     SysFreeString(bad);
     root->Release();
+}
+
+class PosixDomExternals : public PosixDom {
+  protected:
+    void SetUp() override {
+        PosixDom::SetUp();
+        char pattern[] = "/tmp/ostrel-dom-ext-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir_ = pattern;
+        std::ofstream(dir_ + "/other.xml") << "<registry urn=\"urn:st:from-other-file\"/>";
+        std::ofstream(dir_ + "/defaults.dtd") << "<!ATTLIST registry urn CDATA \"urn:st:default\">";
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(dir_);
+        PosixDom::TearDown();
+    }
+
+    // Loads `xml` from a file and answers the urn of //registration_data/registry,
+    // "(no node)" or "(no urn)".
+    std::string LoadedUrn(const std::string& xml) {
+        const std::string path = dir_ + "/svctag.xml";
+        std::ofstream(path) << xml;
+        VARIANT source;
+        VariantInit(&source);
+        V_VT(&source) = VT_BSTR;
+        V_BSTR(&source) = SysAllocString(Utf8ToUtf16(path).c_str());
+        VARIANT_BOOL loaded = VARIANT_FALSE;
+        const HRESULT hr = document_->load(source, &loaded);
+        VariantClear(&source);
+        if (hr != S_OK) {
+            return "(not loaded)";
+        }
+        BSTR query = SysAllocString(u"//registration_data/registry");
+        IXMLDOMNode* node = nullptr;
+        document_->selectSingleNode(query, &node);
+        SysFreeString(query);
+        if (node == nullptr) {
+            return "(no node)";
+        }
+        std::string urn = "(no urn)";
+        IXMLDOMNamedNodeMap* map = nullptr;
+        IXMLDOMNode* attribute = nullptr;
+        BSTR name = SysAllocString(u"urn");
+        if (node->get_attributes(&map) == S_OK && map->getNamedItem(name, &attribute) == S_OK) {
+            VARIANT value;
+            VariantInit(&value);
+            attribute->get_nodeValue(&value);
+            urn = Utf16ToUtf8(V_BSTR(&value), SysStringLen(V_BSTR(&value)));
+            VariantClear(&value);
+            attribute->Release();
+        }
+        SysFreeString(name);
+        if (map != nullptr) {
+            map->Release();
+        }
+        node->Release();
+        return urn;
+    }
+
+    std::string EntityFrom(const std::string& systemId) const {
+        return "<!DOCTYPE registration_data [<!ENTITY reg SYSTEM \"" + systemId +
+               "\">]><registration_data>&reg;</registration_data>";
+    }
+
+    std::string dir_;
+};
+
+TEST_F(PosixDomExternals, ANewDocumentResolvesLocalExternalsAsMsxmlDoes) {
+    EXPECT_EQ("urn:st:from-other-file", LoadedUrn(EntityFrom("other.xml")));
+    EXPECT_EQ("urn:st:from-other-file", LoadedUrn(EntityFrom("file://" + dir_ + "/other.xml")));
+    EXPECT_EQ("urn:st:default", LoadedUrn("<!DOCTYPE registration_data SYSTEM \"defaults.dtd\">"
+                                          "<registration_data><registry/></registration_data>"));
+}
+
+TEST_F(PosixDomExternals, TheNetworkIsNeverAsked) {
+    // A listener of the test's own on the loopback address: the entity and the DTD
+    // name it, and no connection may reach it.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+    ASSERT_EQ(0, listen(listener, 4));
+    ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length));
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+    const std::string urn = LoadedUrn("<!DOCTYPE registration_data SYSTEM \"" + url +
+                                      "/d.dtd\" [<!ENTITY reg SYSTEM \"" + url +
+                                      "/other.xml\">]><registration_data>"
+                                      "<registry urn=\"u\"/>&reg;</registration_data>");
+    EXPECT_TRUE(urn == "u" || urn == "(not loaded)") << urn;
+    EXPECT_EQ(-1, accept(listener, nullptr, nullptr));
+    EXPECT_EQ(EAGAIN, errno);
+    close(listener);
+}
+
+TEST_F(PosixDomExternals, ResolveExternalsOffReadsNothingButTheFile) {
+    ASSERT_EQ(S_OK, document_->put_resolveExternals(VARIANT_FALSE));
+    EXPECT_EQ("(no node)", LoadedUrn(EntityFrom("other.xml")));
+    EXPECT_EQ("(no node)", LoadedUrn(EntityFrom("file://" + dir_ + "/other.xml")));
+    EXPECT_EQ("(no urn)", LoadedUrn("<!DOCTYPE registration_data SYSTEM \"defaults.dtd\">"
+                                    "<registration_data><registry/></registration_data>"));
+    ASSERT_EQ(S_OK, document_->put_resolveExternals(VARIANT_TRUE));
+    EXPECT_EQ("urn:st:from-other-file", LoadedUrn(EntityFrom("other.xml")));
 }
 
 }  // namespace

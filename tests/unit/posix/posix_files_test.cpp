@@ -1,6 +1,8 @@
 // The posix file calls answer as Windows does: the Win32 errors for missing,
 // denied and shared files, the dispositions, sharing between handles of this
-// process, and renames and deletes refused while a handle is in the way.
+// process, renames and deletes refused while a handle is in the way, attributes as
+// Wine shows them, final paths with links resolved, and the replace of a file that
+// keeps what the file is to its users.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -169,6 +171,91 @@ TEST_F(PosixFiles, ArmedFailuresAndShortWritesAreReportedAsTheCallsOwn) {
     EXPECT_EQ(2u, count);
     CloseHandle(file);
     EXPECT_EQ("he", Contents("new"));
+}
+
+TEST_F(PosixFiles, AttributesAreThoseWineShows) {
+    Put("page", "x");
+    Put(".hidden", "x");
+    Put("locked", "x");
+    ASSERT_EQ(0, chmod((dir_ + "/locked").c_str(), 0444));
+    fs::create_directory(dir_ + "/sub");
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(Path("page").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN),
+              GetFileAttributesW(Path(".hidden").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY),
+              GetFileAttributesW(Path("locked").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
+              GetFileAttributesW(Path("sub").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Path("missing").c_str()));
+    EXPECT_EQ(2u, GetLastError());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Path("no-dir/missing").c_str()));
+    EXPECT_EQ(3u, GetLastError());
+}
+
+TEST_F(PosixFiles, FinalPathIsTheFileALinkLeadsTo) {
+    fs::create_directory(dir_ + "/real");
+    Put("real/page", "x");
+    fs::create_symlink("real/page", dir_ + "/link");
+    const HANDLE file = CreateFileW(Path("link").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    const std::u16string expected = Utf8ToUtf16(fs::canonical(dir_ + "/real/page").string());
+    // Too small a capacity asks for the room needed, terminator included.
+    WCHAR small[4] = {u'?', u'?', u'?', u'?'};
+    EXPECT_EQ(expected.size() + 1, GetFinalPathNameByHandleW(file, small, 4, 0));
+    EXPECT_EQ(u'?', small[0]);
+    EXPECT_EQ(expected.size() + 1, GetFinalPathNameByHandleW(file, nullptr, 0, 0));
+    std::vector<WCHAR> path(expected.size() + 1, u'?');
+    EXPECT_EQ(expected.size(),
+              GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()), 0));
+    EXPECT_EQ(expected, std::u16string(path.data()));
+    EXPECT_EQ(0u, GetFinalPathNameByHandleW(file, path.data(), 10, 0x8));
+    EXPECT_EQ(87u, GetLastError());
+    CloseHandle(file);
+    EXPECT_EQ(0u, GetFinalPathNameByHandleW(file, path.data(), 10, 0));
+    EXPECT_EQ(6u, GetLastError());
+}
+
+TEST_F(PosixFiles, ReplaceKeepsTheReplacedFilesPlaceModeAndLink) {
+    fs::create_directory(dir_ + "/real");
+    Put("real/page", "old");
+    ASSERT_EQ(0, chmod((dir_ + "/real/page").c_str(), 0600));
+    fs::create_symlink("real/page", dir_ + "/link");
+    Put("new", "new");
+    ASSERT_TRUE(ReplaceFileW(Path("link").c_str(), Path("new").c_str(), nullptr,
+                             REPLACEFILE_WRITE_THROUGH, nullptr, nullptr));
+    EXPECT_TRUE(fs::is_symlink(dir_ + "/link"));
+    EXPECT_EQ("new", Contents("real/page"));
+    EXPECT_FALSE(Exists("new"));
+    struct stat info {};
+    ASSERT_EQ(0, stat((dir_ + "/real/page").c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 07777);
+}
+
+TEST_F(PosixFiles, ReplaceIsRefusedAsWindowsRefusesIt) {
+    Put("page", "old");
+    Put("new", "new");
+    EXPECT_FALSE(ReplaceFileW(Path("page").c_str(), Path("new").c_str(), Path("backup").c_str(), 0,
+                              nullptr, nullptr));
+    EXPECT_EQ(87u, GetLastError());
+    EXPECT_FALSE(
+        ReplaceFileW(Path("missing").c_str(), Path("new").c_str(), nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(2u, GetLastError());
+
+    const HANDLE reader = CreateFileW(Path("page").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    EXPECT_FALSE(
+        ReplaceFileW(Path("page").c_str(), Path("new").c_str(), nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(32u, GetLastError());
+    CloseHandle(reader);
+
+    ASSERT_EQ(0, chmod((dir_ + "/page").c_str(), 0444));
+    EXPECT_FALSE(
+        ReplaceFileW(Path("page").c_str(), Path("new").c_str(), nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(5u, GetLastError());
+    EXPECT_EQ("old", Contents("page"));
+    EXPECT_EQ("new", Contents("new"));
 }
 
 }  // namespace

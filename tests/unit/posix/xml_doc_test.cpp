@@ -326,8 +326,9 @@ TEST_F(XmlStarted, EveryFailingCallOfALoadAndReadReleasesEverything) {
         HRESULT expected;
     };
     const HRESULT failure = static_cast<HRESULT>(0x80004005);
-    for (const Case& c : {Case{"CoCreateInstance", failure}, Case{"IXMLDOMDocument::load", failure},
-                          Case{"SysAllocString", E_OUTOFMEMORY}}) {
+    for (const Case& c :
+         {Case{"CoCreateInstance", failure}, Case{"IXMLDOMDocument::put_resolveExternals", failure},
+          Case{"IXMLDOMDocument::load", failure}, Case{"SysAllocString", E_OUTOFMEMORY}}) {
         SCOPED_TRACE(c.api);
         SeamFailNthCall(c.api, 1, static_cast<uint32_t>(failure));
         IXMLDOMDocument* document = nullptr;
