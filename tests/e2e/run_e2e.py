@@ -722,25 +722,13 @@ def run_offline_refusals(report, wine, machine, dll, out_dir):
     if log is not None:
         path = windows_dir(folder) + "svctag.xml"
         want = f"CAUpdateOfflineReg:  Error 0x8007006e: failed to load Service Tag file: {path}"
-        # Narrow log lines cannot carry the path: the C runtime renders it with
-        # question marks, or drops it when it cannot convert it at all.
-        prefix = want[: -len(path)]
-        narrow = [prefix, prefix + "".join(c if ord(c) < 128 else "?" for c in path)]
+        # The line is UTF-16 from end to end: every character of the path arrives.
         lines = log.failure_lines()
-        if want in lines:
-            report.check(True, f"{tag}: the failure line shows the whole path in {UNICODE_FOLDER}")
-        elif any(line in narrow for line in lines):
-            report.skip(
-                f"{tag}: the failure line shows the whole path in {UNICODE_FOLDER}",
-                "expected to fail while the DLL writes its log lines as narrow text "
-                f"(got {[line for line in lines if line in narrow]!r})",
-            )
-        else:
-            report.check(
-                False,
-                f"{tag}: the failure line shows the whole path in {UNICODE_FOLDER}",
-                "; ".join(lines),
-            )
+        report.check(
+            want in lines,
+            f"{tag}: the failure line shows the whole path in {UNICODE_FOLDER}",
+            "; ".join(lines),
+        )
 
 
 SUITES = [run_stamp_immediate, run_stamp_deferred]

@@ -62,9 +62,20 @@ std::vector<Scenario> MakeScenarios(const std::string& sourceDirectory,
         urn.call = CACreateURN;
         scenarios.push_back(urn);
     }
-    (void)sourceDirectory;
-    (void)workDirectory;
-    (void)CopyInstallation;
-    (void)HostInput;
+    for (const bool deferred : {false, true}) {
+        // The offline page of a copy of the sample installation: only a run that
+        // succeeds may change it, and no file may be left beside it.
+        Scenario offline;
+        offline.action = "CAUpdateOfflineReg";
+        offline.deferred = deferred;
+        offline.call = CAUpdateOfflineReg;
+        const std::string directory = CopyInstallation(
+            sourceDirectory, workDirectory, deferred ? "offline-deferred" : "offline-immediate");
+        offline.setup = InputSetup(deferred, u"UpdateRegistration", directory);
+        offline.hostArguments = HostInput(deferred, "UpdateRegistration", directory);
+        offline.watchedFile = directory + "register.htm";
+        offline.directory = directory;
+        scenarios.push_back(offline);
+    }
     return scenarios;
 }
