@@ -8,10 +8,6 @@ OSTREL_CA_EXPORT CAQueryWMI(MSIHANDLE /*install*/) {
     return kExitFailure;
 }
 
-OSTREL_CA_EXPORT CASendServiceTag(MSIHANDLE /*install*/) {
-    return kExitFailure;
-}
-
 OSTREL_CA_EXPORT CAUpdateOfflineReg(MSIHANDLE /*install*/) {
     return kExitFailure;
 }

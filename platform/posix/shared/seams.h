@@ -54,8 +54,8 @@ void SeamTrustExtraCa(const std::string& pemPath);
 void SeamRedirectConnection(const std::string& host, unsigned port, const std::string& address,
                             unsigned toPort);
 // WinHTTP: the time-outs of sessions opened from now on, in milliseconds (WinHTTP's
-// defaults are 60000 to connect and 30000 to send and receive; the latter counts in
-// whole seconds here, at least 1).
+// defaults are 60000 to connect and 30000 to send and receive; the latter, the
+// longest time no byte moves once connected, is checked about once a second).
 void SeamSetInternetTimeouts(DWORD connectMs, DWORD sendReceiveMs);
 // WinHTTP: back to no extra CA, no redirection and the default time-outs.
 void SeamClearInternetSettings();

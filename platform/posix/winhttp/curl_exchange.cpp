@@ -14,6 +14,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -32,8 +33,17 @@ using CurlList = std::unique_ptr<curl_slist, CurlListFree>;
 
 // What the callbacks of one transfer share.
 struct Transfer {
+    CURL* easy = nullptr;
+    bool secure = false;
     std::string extraCaFile;
     bool stoppedAtBody = false;
+    // The send and receive time-out: once connected, the longest time no byte may
+    // move in either direction.
+    std::chrono::milliseconds idleLimit{0};
+    bool connected = false;
+    std::chrono::steady_clock::time_point lastActivity;
+    curl_off_t lastMoved = -1;
+    bool timedOut = false;
 };
 
 bool CurlReady() {
@@ -97,6 +107,35 @@ DWORD WinHttpErrorFor(CURLcode result) {
 // The body is not read: the first bytes of it end the transfer.
 size_t StopAtBody(char* /*data*/, size_t /*size*/, size_t /*count*/, void* user) {
     static_cast<Transfer*>(user)->stoppedAtBody = true;
+    return 0;
+}
+
+// Ends the transfer when, after connecting, nothing moved for the idle limit.
+// libcurl calls this often while bytes move and about once a second while none do.
+int WatchIdleTime(void* user, curl_off_t /*downTotal*/, curl_off_t downNow,
+                  curl_off_t /*upTotal*/, curl_off_t upNow) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const auto now = std::chrono::steady_clock::now();
+    curl_off_t connectedAt = 0;
+    curl_easy_getinfo(transfer->easy,
+                      transfer->secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T,
+                      &connectedAt);
+    if (connectedAt == 0) {
+        return 0;  // still connecting: the connect time-out's business
+    }
+    long headerBytes = 0;
+    curl_easy_getinfo(transfer->easy, CURLINFO_HEADER_SIZE, &headerBytes);
+    const curl_off_t moved = downNow + upNow + headerBytes;
+    if (!transfer->connected || moved != transfer->lastMoved) {
+        transfer->connected = true;
+        transfer->lastMoved = moved;
+        transfer->lastActivity = now;
+        return 0;
+    }
+    if (now - transfer->lastActivity >= transfer->idleLimit) {
+        transfer->timedOut = true;
+        return 1;
+    }
     return 0;
 }
 
@@ -233,7 +272,10 @@ bool Exchange(const InternetRequest& request, const char* body, DWORD bodyLength
     }
 
     Transfer transfer;
+    transfer.easy = easy.get();
+    transfer.secure = request.secure;
     transfer.extraCaFile = settings.extraCaFile;
+    transfer.idleLimit = std::chrono::milliseconds(settings.sendReceiveTimeoutMs);
     CURL* e = easy.get();
     bool ok = curl_easy_setopt(e, CURLOPT_URL, url.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
@@ -284,14 +326,12 @@ bool Exchange(const InternetRequest& request, const char* body, DWORD bodyLength
         }
     }
     // WinHTTP's time-outs: connecting, then no byte moving for the send and receive
-    // time-out (in whole seconds here).
-    const DWORD idleSeconds =
-        settings.sendReceiveTimeoutMs / 1000 + (settings.sendReceiveTimeoutMs % 1000 != 0 ? 1 : 0);
+    // time-out.
     ok = ok && curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
                                 static_cast<long>(settings.connectTimeoutMs)) == CURLE_OK;
-    ok = ok && curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
-                                static_cast<long>(idleSeconds > 0 ? idleSeconds : 1)) == CURLE_OK;
+    ok = ok && curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, WatchIdleTime) == CURLE_OK;
+    ok = ok && curl_easy_setopt(e, CURLOPT_XFERINFODATA, &transfer) == CURLE_OK;
     ok = ok && curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, StopAtBody) == CURLE_OK;
     ok = ok && curl_easy_setopt(e, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
     if (!ok) {
@@ -299,6 +339,9 @@ bool Exchange(const InternetRequest& request, const char* body, DWORD bodyLength
     }
 
     outcome->result = curl_easy_perform(e);
+    if (outcome->result == CURLE_ABORTED_BY_CALLBACK && transfer.timedOut) {
+        outcome->result = CURLE_OPERATION_TIMEDOUT;
+    }
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &outcome->status);
     long requestSize = 0;
     curl_off_t uploaded = 0;
