@@ -112,8 +112,8 @@ size_t StopAtBody(char* /*data*/, size_t /*size*/, size_t /*count*/, void* user)
 
 // Ends the transfer when, after connecting, nothing moved for the idle limit.
 // libcurl calls this often while bytes move and about once a second while none do.
-int WatchIdleTime(void* user, curl_off_t /*downTotal*/, curl_off_t downNow,
-                  curl_off_t /*upTotal*/, curl_off_t upNow) {
+int WatchIdleTime(void* user, curl_off_t /*downTotal*/, curl_off_t downNow, curl_off_t /*upTotal*/,
+                  curl_off_t upNow) {
     auto* transfer = static_cast<Transfer*>(user);
     const auto now = std::chrono::steady_clock::now();
     curl_off_t connectedAt = 0;
