@@ -10,7 +10,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     char target[8192];
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, argv[2], -1, target, sizeof target, NULL, NULL);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, argv[2], -1, target, sizeof target, NULL, NULL);
     if (bytes <= 0) {
         return 1;
     }
