@@ -1,6 +1,9 @@
 # Linux build: the posix platform layer, the shared object, the host and the tests.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBXML2 REQUIRED IMPORTED_TARGET libxml-2.0)
+# WinHTTP over libcurl; OpenSSL (libcurl's TLS here) for the extra trusted CA.
+pkg_check_modules(LIBCURL REQUIRED IMPORTED_TARGET libcurl)
+find_package(OpenSSL REQUIRED)
 find_package(Threads REQUIRED)
 
 # libostrel_win32.so plays the part of the Windows system DLLs: one instance per
@@ -10,6 +13,7 @@ file(GLOB OSTREL_POSIX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/po
 add_library(ostrel_win32 SHARED ${OSTREL_POSIX_SOURCES})
 target_include_directories(ostrel_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ostrel_win32 PUBLIC Threads::Threads PRIVATE PkgConfig::LIBXML2 ${CMAKE_DL_LIBS})
+target_link_libraries(ostrel_win32 PRIVATE PkgConfig::LIBCURL OpenSSL::SSL)
 target_link_libraries(ostrel_ca_core PUBLIC ostrel_win32)
 
 if(OSTREL_BUILD_FUZZ)

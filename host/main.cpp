@@ -37,6 +37,16 @@ void PrepareSession(MSIHANDLE install, const HostOptions& options) {
             InstallerScriptAnswer(install, answer.type, answer.nth, answer.answer);
         }
     }
+    if (!options.trustedCa.empty()) {
+        SeamTrustExtraCa(options.trustedCa);
+    }
+    for (const Redirection& redirection : options.redirections) {
+        SeamRedirectConnection(redirection.host, redirection.port, redirection.address,
+                               redirection.toPort);
+    }
+    if (!options.openWith.empty()) {
+        SeamSetOpenCommand(options.openWith);
+    }
     if (options.hasPolicy) {
         // Stored as the registry stores REG_SZ text: UTF-16 with its terminator.
         const std::u16string value = Utf8ToUtf16(options.policy);

@@ -28,6 +28,14 @@ const char kUsage[] =
     "  --fail-call API:N=CODE     make the N-th call of the system call API fail\n"
     "                             with CODE, to see how the action reports it, e.g.\n"
     "                             MsiSetPropertyW:1=6 (repeatable)\n"
+    "  --trust-ca FILE            for HTTPS, also trust the CA certificates in FILE\n"
+    "                             (PEM), besides the system's trust store\n"
+    "  --connect-to HOST:PORT:ADDRESS:PORT  connect to ADDRESS:PORT whenever\n"
+    "                             HOST:PORT is asked for, without a proxy; TLS still\n"
+    "                             checks the certificate for HOST (repeatable), e.g.\n"
+    "                             register.example.com:443:127.0.0.1:8443\n"
+    "  --open-with PROGRAM        give what the action opens (a file or URL) to\n"
+    "                             PROGRAM as its one argument instead of xdg-open\n"
     "  --log FILE                 also write every printed line to FILE\n"
     "  --library PATH             the library to load (default: libostrel_ca.so\n"
     "                             beside this program)\n"
@@ -134,6 +142,53 @@ bool ParseFailedCall(const std::string& text, FailedCall* call, std::string* err
     return true;
 }
 
+// A port number, 1 to 65535.
+bool ParsePort(const std::string& text, unsigned* port) {
+    int value = 0;
+    if (text.empty() || text[0] == '+' || text[0] == '-' || !ParseInt(text, &value) || value < 1 ||
+        value > 65535) {
+        return false;
+    }
+    *port = static_cast<unsigned>(value);
+    return true;
+}
+
+// HOST:PORT:ADDRESS:PORT; ADDRESS may be an IPv6 address in brackets.
+bool ParseRedirection(const std::string& text, Redirection* redirection, std::string* error) {
+    *error = "expected HOST:PORT:ADDRESS:PORT, got '" + text + "'";
+    const size_t first = text.find(':');
+    if (first == std::string::npos || first == 0) {
+        return false;
+    }
+    const size_t second = text.find(':', first + 1);
+    if (second == std::string::npos ||
+        !ParsePort(text.substr(first + 1, second - first - 1), &redirection->port)) {
+        return false;
+    }
+    const std::string rest = text.substr(second + 1);
+    size_t last = std::string::npos;
+    if (!rest.empty() && rest[0] == '[') {
+        const size_t bracket = rest.find(']');
+        if (bracket == std::string::npos || bracket + 1 >= rest.size() ||
+            rest[bracket + 1] != ':') {
+            return false;
+        }
+        redirection->address = rest.substr(1, bracket - 1);
+        last = bracket + 1;
+    } else {
+        last = rest.rfind(':');
+        if (last == std::string::npos) {
+            return false;
+        }
+        redirection->address = rest.substr(0, last);
+    }
+    if (redirection->address.empty() || !ParsePort(rest.substr(last + 1), &redirection->toPort)) {
+        return false;
+    }
+    redirection->host = text.substr(0, first);
+    return true;
+}
+
 }  // namespace
 
 const char* UsageText() {
@@ -175,7 +230,8 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* opt
         const bool known = arg == "--property" || arg == "--custom-action-data" ||
                            arg == "--mode" || arg == "--policy" || arg == "--answer" ||
                            arg == "--default-answer" || arg == "--fail-call" || arg == "--log" ||
-                           arg == "--library";
+                           arg == "--library" || arg == "--trust-ca" || arg == "--connect-to" ||
+                           arg == "--open-with";
         if (!known) {
             *error = "unknown option '" + arg + "'";
             return ParseOutcome::Error;
@@ -185,7 +241,8 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* opt
             return ParseOutcome::Error;
         }
         const std::string& value = args[++i];
-        if (value.empty() && (arg == "--log" || arg == "--library")) {
+        if (value.empty() &&
+            (arg == "--log" || arg == "--library" || arg == "--trust-ca" || arg == "--open-with")) {
             *error = "option '" + arg + "' needs a non-empty value";
             return ParseOutcome::Error;
         }
@@ -221,6 +278,17 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* opt
                 return ParseOutcome::Error;
             }
             options->failedCalls.push_back(call);
+        } else if (arg == "--trust-ca") {
+            options->trustedCa = value;
+        } else if (arg == "--connect-to") {
+            Redirection redirection{};
+            if (!ParseRedirection(value, &redirection, error)) {
+                *error = arg + ": " + *error;
+                return ParseOutcome::Error;
+            }
+            options->redirections.push_back(redirection);
+        } else if (arg == "--open-with") {
+            options->openWith = value;
         } else if (arg == "--log") {
             options->logPath = value;
         } else {

@@ -24,6 +24,14 @@ struct FailedCall {
     uint32_t code;
 };
 
+// Connections to host:port go to address:toPort instead.
+struct Redirection {
+    std::string host;
+    unsigned port;
+    std::string address;
+    unsigned toPort;
+};
+
 struct HostOptions {
     std::vector<std::pair<std::string, std::string>> properties;  // in command-line order
     bool deferred = false;
@@ -32,6 +40,9 @@ struct HostOptions {
     std::string policy;
     std::vector<ScriptedAnswer> answers;
     std::vector<FailedCall> failedCalls;
+    std::string trustedCa;  // empty: the system's trust store only
+    std::vector<Redirection> redirections;
+    std::string openWith;     // empty: xdg-open
     std::string logPath;      // empty: no log file
     std::string libraryPath;  // empty: the library beside the executable
     std::string action;

@@ -7,7 +7,3 @@
 OSTREL_CA_EXPORT CAQueryWMI(MSIHANDLE /*install*/) {
     return kExitFailure;
 }
-
-OSTREL_CA_EXPORT CASendServiceTag(MSIHANDLE /*install*/) {
-    return kExitFailure;
-}

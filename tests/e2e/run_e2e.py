@@ -19,7 +19,9 @@ kernel without 32-bit support) is reported as skipped, or as a failure with
 --require-all.
 """
 import argparse
+import base64
 import datetime
+import json
 import os
 import re
 import shutil
@@ -58,6 +60,17 @@ PACKAGE_ACTIONS = {
     "offline_immediate.wxs": {"UpdateOffline": False},
     "offline_deferred.wxs": {"DeferredOfflineReg": True},
 }
+PACKAGE_ACTIONS["send_service_tag.wxs"] = {"SendServiceTag": False}
+PACKAGE_ACTIONS["send_service_tag_ignore.wxs"] = {"SendServiceTag": False}
+
+# Files a package takes besides the DLL: package -> function(out_dir) that puts
+# them beside the .wxs before wixl runs.
+PACKAGE_SOURCES = {}
+
+# Type bits an action adds to 1 (or 1025): msidbCustomActionTypeContinue (64) is
+# what Return="ignore" gives.
+CA_CONTINUE = 64
+ACTION_TYPE_EXTRA = {("send_service_tag_ignore.wxs", "SendServiceTag"): CA_CONTINUE}
 
 # CustomAction types: a DLL stored in the Binary table, run from the install
 # script when deferred. The installer takes the DLL's bitness from its PE header,
@@ -271,6 +284,8 @@ def build_package(wxs_name, dll, machine, out_dir):
     """Builds the package with wixl around a copy of the DLL beside it (wixl wants
     source files named relative to its working directory)."""
     shutil.copyfile(dll, os.path.join(out_dir, "ostrel_ca.dll"))
+    if wxs_name in PACKAGE_SOURCES:
+        PACKAGE_SOURCES[wxs_name](out_dir)
     with open(os.path.join(PACKAGES_DIR, wxs_name), encoding="utf-8") as f:
         source = f.read().replace("@DLL@", "ostrel_ca.dll")
     stem = os.path.splitext(wxs_name)[0]
@@ -314,6 +329,7 @@ def build_and_check_package(report, tag, wxs_name, dll, machine, out_dir):
     wrong = []
     for action, deferred in PACKAGE_ACTIONS[wxs_name].items():
         want = CA_DLL_IN_BINARY | (CA_IN_SCRIPT if deferred else 0)
+        want |= ACTION_TYPE_EXTRA.get((wxs_name, action), 0)
         got = rows.get(action)
         if got is None or got[0] != want or got[1] != "OstrelCa":
             wrong.append(f"{action}: want type {want} from OstrelCa, got {got}")
@@ -733,6 +749,351 @@ def run_offline_refusals(report, wine, machine, dll, out_dir):
 
 SUITES = [run_stamp_immediate, run_stamp_deferred]
 SUITES += [run_offline_immediate, run_offline_deferred, run_offline_refusals]
+
+
+# ---------------------------------------------------------------- CASendServiceTag
+#
+# The DLL posts to the local registration service on 127.0.0.1 port 443 (root may
+# bind it; nothing leaves the machine). The installed page's form action names
+# https://localhost/...: Wine resolves names through the machine's resolver and
+# does not read the prefix's hosts file, and its certificate check matches a DNS
+# name but not an IP address, so the name is localhost, which the test
+# certificates carry. The test CA is trusted inside the throwaway prefix only, as a
+# serialized certificate in HKLM\Software\Microsoft\SystemCertificates\Root, and
+# the prefix's "open" verbs for http, https and .htm files run record_open.exe,
+# which writes what it was given to a file instead of starting a browser.
+
+SUPPORT_DIR = os.path.join(os.path.dirname(HERE), "support")
+SERVICE = os.path.join(SUPPORT_DIR, "registration_service.py")
+EXAMPLE_INSTALL = os.path.join(os.path.dirname(os.path.dirname(HERE)), "examples", "install")
+RECORDER_SOURCE = os.path.join(HERE, "tools", "record_open.c")
+SAMPLE_DESTINATION = "https://register.example.com/reg/svctag?product=ostrel-desk&v=4.2"
+LOCAL_DESTINATION = "https://localhost/reg/svctag?product=ostrel-desk&v=4.2"
+SERVICE_PATH = "/reg/svctag?product=ostrel-desk&v=4.2"
+SERVICE_LISTEN = "127.0.0.1:443"
+SERVICE_START_LIMIT = 60
+# The prefix's folder of the recorder and its record, as Windows and as Unix see it.
+PREFIX_TOOLS = r"C:\ostrel-e2e"
+OPENED_RECORD = PREFIX_TOOLS + r"\opened.txt"
+# CERT_CERT_PROP_ID: a serialized certificate element is this id, 1 and the length
+# of the DER bytes that follow, each a 32-bit little-endian number.
+CERT_CERT_PROP_ID = 32
+MSIEXEC_FAILED = (1603, 1603 % 256)  # the exit status through wine is modulo 256
+
+
+def prepare_send_service_tag_sources(out_dir):
+    """The sample installation directory, its page's form action sent to localhost."""
+    shutil.copyfile(
+        os.path.join(EXAMPLE_INSTALL, "svctag.xml"), os.path.join(out_dir, "svctag.xml")
+    )
+    with open(os.path.join(EXAMPLE_INSTALL, "register.htm"), "rb") as f:
+        page = f.read()
+    if SAMPLE_DESTINATION.encode() not in page:
+        raise RuntimeError(f"the sample page no longer names {SAMPLE_DESTINATION}")
+    with open(os.path.join(out_dir, "register.htm"), "wb") as f:
+        f.write(page.replace(SAMPLE_DESTINATION.encode(), LOCAL_DESTINATION.encode()))
+
+
+PACKAGE_SOURCES["send_service_tag.wxs"] = prepare_send_service_tag_sources
+PACKAGE_SOURCES["send_service_tag_ignore.wxs"] = prepare_send_service_tag_sources
+
+
+def unix_path(prefix, windows_path):
+    """A C:\\ path of the prefix as a Unix path."""
+    drive, rest = windows_path.split(":", 1)
+    assert drive.upper() == "C"
+    return os.path.join(prefix, "drive_c", *[part for part in rest.split("\\") if part])
+
+
+class LocalService:
+    """registration_service.py serving on 127.0.0.1:443 for one install."""
+
+    def __init__(self, work, cert_dir, name, *options):
+        self.record = os.path.join(work, f"{name}.jsonl")
+        self.ready = os.path.join(work, f"{name}.ready")
+        self.stderr_path = os.path.join(work, f"{name}.stderr")
+        for path in (self.record, self.ready):
+            if os.path.exists(path):
+                os.remove(path)
+        self.args = [sys.executable, SERVICE, "serve", "--cert-dir", cert_dir,
+                     "--listen", SERVICE_LISTEN, "--record", self.record,
+                     "--ready-file", self.ready, "--max-requests", "4", "--timeout", "300",
+                     *options]
+        self.process = None
+
+    def start(self):
+        """True once it listens; False (and stopped) when it did not come up."""
+        with open(self.stderr_path, "wb") as stderr:
+            self.process = subprocess.Popen(self.args, stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.DEVNULL, stderr=stderr)
+        limit = time.monotonic() + SERVICE_START_LIMIT
+        while not os.path.exists(self.ready):
+            if self.process.poll() is not None or time.monotonic() > limit:
+                self.stop()
+                return False
+            time.sleep(0.05)
+        return True
+
+    def stop(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+    def events(self, kind):
+        if not os.path.exists(self.record):
+            return []
+        with open(self.record, encoding="ascii") as f:
+            return [event for event in map(json.loads, f) if event["event"] == kind]
+
+    def wait_for(self, kind, seconds):
+        limit = time.monotonic() + seconds
+        while not self.events(kind) and time.monotonic() < limit:
+            time.sleep(0.05)
+        return bool(self.events(kind))
+
+    def stderr(self):
+        with open(self.stderr_path, encoding="utf-8", errors="replace") as f:
+            return f.read().strip()
+
+
+def registry_file_text(der, thumbprint, recorder):
+    """REGEDIT4 text: the test CA in the machine's Root store and the open verbs."""
+    blob = struct.pack("<III", CERT_CERT_PROP_ID, 1, len(der)) + der
+    command = f'"{recorder}" "{OPENED_RECORD}" "%1"'.replace("\\", "\\\\").replace('"', '\\"')
+    lines = [
+        "REGEDIT4",
+        "",
+        "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
+        f"{thumbprint}]",
+        '"Blob"=hex:' + ",".join(f"{b:02x}" for b in blob),
+        "",
+        "[HKEY_CLASSES_ROOT\\.htm]",
+        '@="htmlfile"',
+    ]
+    for key in ("http", "https", "htmlfile"):
+        lines += ["", f"[HKEY_CLASSES_ROOT\\{key}\\shell\\open\\command]", f'@="{command}"']
+    return "\r\n".join(lines) + "\r\n"
+
+
+def prepare_prefix_for_upload(report, wine, machine, work):
+    """Makes the test certificates, builds the recorder, and trusts the CA and sets
+    the open verbs inside the prefix. Returns the certificate directory, or None."""
+    tag = f"[{machine}] send_service_tag setup"
+    cert_dir = os.path.join(work, "certs")
+    made = subprocess.run([sys.executable, SERVICE, "certs", "--cert-dir", cert_dir],
+                          capture_output=True, text=True, timeout=300)
+    if not report.check(made.returncode == 0, f"{tag}: test certificates made", made.stderr[-400:]):
+        return None
+    # The machine's own store does not trust the test CA: only the prefix will.
+    machine = subprocess.run(["openssl", "verify", "-CApath", "/etc/ssl/certs",
+                              os.path.join(cert_dir, "server.pem")],
+                             capture_output=True, text=True, timeout=60)
+    report.check(machine.returncode != 0,
+                 f"{tag}: the machine's trust store does not trust the test CA",
+                 machine.stdout.strip())
+
+    tools = unix_path(wine.prefix, PREFIX_TOOLS)
+    os.makedirs(tools, exist_ok=True)
+    recorder = os.path.join(tools, "record_open.exe")
+    compiler = shutil.which("x86_64-w64-mingw32-gcc")
+    built = subprocess.run([compiler or "x86_64-w64-mingw32-gcc", "-municode", "-Os", "-Wall",
+                            "-Werror", "-o", recorder, RECORDER_SOURCE],
+                           capture_output=True, text=True, timeout=120) if compiler else None
+    if not report.check(built is not None and built.returncode == 0,
+                        f"{tag}: record_open.exe built",
+                        built.stderr[-400:] if built else "no x86_64-w64-mingw32-gcc"):
+        return None
+
+    with open(os.path.join(cert_dir, "ca.der"), "rb") as f:
+        der = f.read()
+    with open(os.path.join(cert_dir, "ca.sha1"), encoding="ascii") as f:
+        thumbprint = f.read().strip()
+    reg_file = os.path.join(tools, "upload.reg")
+    with open(reg_file, "w", encoding="ascii", newline="") as f:
+        f.write(registry_file_text(der, thumbprint, PREFIX_TOOLS + r"\record_open.exe"))
+    imported = subprocess.run([wine.loader(), "reg", "import", "upload.reg"], cwd=tools,
+                              capture_output=True, text=True, timeout=120, env=wine.env)
+    wine.wait()
+    query = subprocess.run([wine.loader(), "reg", "query",
+                            "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
+                            + thumbprint, "/v", "Blob"],
+                           capture_output=True, text=True, timeout=120, env=wine.env)
+    report.check(imported.returncode == 0 and thumbprint in query.stdout,
+                 f"{tag}: test CA in the prefix's Root store and open verbs set",
+                 (imported.stderr + query.stderr)[-400:])
+    return cert_dir
+
+
+def install_send_package(report, wine, tag, wxs_name, dll, machine, out_dir):
+    """Builds and installs one send package with the user's consent; returns the
+    msiexec exit status, the Log and the msi path, or None."""
+    msi = build_and_check_package(report, tag, wxs_name, dll, machine, out_dir)
+    if msi is None:
+        return None
+    log_name = os.path.splitext(wxs_name)[0] + ".log"
+    log_path = os.path.join(out_dir, log_name)
+    if os.path.exists(log_path):
+        os.remove(log_path)
+    opened = unix_path(wine.prefix, OPENED_RECORD)
+    if os.path.exists(opened):
+        os.remove(opened)
+    started = time.monotonic()
+    try:
+        code = wine.msiexec(out_dir, os.path.basename(msi), log_name,
+                            properties=("REGISTRATIONCONSENT=1",)).returncode
+    except subprocess.TimeoutExpired:
+        code = "timeout"
+    wine.wait()  # the recorder too
+    report.note(f"{tag}: msiexec took {time.monotonic() - started:.1f} s, log {log_path}")
+    if not report.check(os.path.exists(log_path), f"{tag}: verbose log written"):
+        return None
+    with open(log_path, "rb") as f:
+        return code, Log(decode_log(f.read())), msi
+
+
+def opened_targets(wine):
+    path = unix_path(wine.prefix, OPENED_RECORD)
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return [line.rstrip("\r\n") for line in f if line.strip()]
+
+
+def uninstall(report, wine, tag, out_dir, msi):
+    result = subprocess.run([wine.loader(), "msiexec", "/x", os.path.basename(msi), "/qn"],
+                            cwd=out_dir, capture_output=True, text=True,
+                            timeout=MSIEXEC_TIMEOUT, env=wine.env)
+    wine.wait()
+    report.check(result.returncode == 0, f"{tag}: msiexec /x removes the product",
+                 f"exit {result.returncode}")
+
+
+def send_lines(log):
+    return [line for line in log.lines if line.startswith("CASendServiceTag:  ")]
+
+
+def run_send_service_tag(report, wine, machine, dll, out_dir):
+    work = os.path.join(out_dir, "send-service-tag")
+    os.makedirs(work, exist_ok=True)
+    cert_dir = prepare_prefix_for_upload(report, wine, machine, work)
+    if cert_dir is None:
+        return
+    with open(os.path.join(EXAMPLE_INSTALL, "svctag.xml"), "rb") as f:
+        service_tag = f.read()
+    send_failed = re.compile(
+        r"^CASendServiceTag:  Error 0x8007[0-9a-f]{4}: failed to send request\.$"
+    )
+
+    # name, package, service options (None: nothing listens), expected outcome
+    scenarios = [
+        ("200", "send_service_tag.wxs", ["--status", "200"], "destination"),
+        ("500", "send_service_tag.wxs", ["--status", "500"], "local"),
+        ("no listener", "send_service_tag.wxs", None, "local"),
+        ("TLS 1.0 only", "send_service_tag.wxs", ["--variant", "tls10"], "local"),
+        ("no listener, Return=ignore", "send_service_tag_ignore.wxs", None, "ignored"),
+    ]
+    for name, wxs_name, options, outcome in scenarios:
+        tag = f"[{machine}] send_service_tag ({name})"
+        service = None
+        if options is not None:
+            service = LocalService(work, cert_dir, name.replace(" ", "-"), *options)
+            if not report.check(service.start(), f"{tag}: registration service listens on "
+                                f"{SERVICE_LISTEN}", service.stderr()[-400:]):
+                continue
+        try:
+            got = install_send_package(report, wine, tag, wxs_name, dll, machine, out_dir)
+        finally:
+            if service is not None:
+                if options == ["--variant", "tls10"]:
+                    service.wait_for("tls_error", 10)
+                service.stop()
+        if not got:
+            continue
+        code, log, msi = got
+        lines = send_lines(log)
+        for line in lines:
+            report.note(f"{tag}: library line: {line}")
+        opened = opened_targets(wine)
+        install_dir = log.properties.get("INSTALLDIR", "")
+        local_page = install_dir + "register.htm"
+        report.note(f"{tag}: opened {opened}")
+
+        if outcome == "destination":
+            report.check(code == 0, f"{tag}: CASendServiceTag returns 0 (msiexec exits 0)",
+                         f"exit {code}")
+            report.check(log.results("SendServiceTag") == [1],
+                         f"{tag}: SendServiceTag ends with Return value 1",
+                         f"{log.results('SendServiceTag')}")
+            report.check(opened == [LOCAL_DESTINATION],
+                         f"{tag}: the browser opens the address that received the post",
+                         f"opened {opened}")
+            report.check(not lines, f"{tag}: no line from CASendServiceTag", "; ".join(lines))
+        elif outcome == "local":
+            report.check(code in MSIEXEC_FAILED,
+                         f"{tag}: CASendServiceTag returns 1603 (msiexec exits 1603)",
+                         f"exit {code}")
+            report.check(bool(install_dir) and opened == [local_page],
+                         f"{tag}: the browser opens the local register.htm",
+                         f"opened {opened}, INSTALLDIR {install_dir!r}")
+        else:  # Return="ignore": the failure stays the action's own
+            report.check(code == 0, f"{tag}: with Return=\"ignore\" the install succeeds "
+                         "(msiexec exits 0)", f"exit {code}")
+            report.check(bool(install_dir) and opened == [local_page],
+                         f"{tag}: the browser opens the local register.htm",
+                         f"opened {opened}, INSTALLDIR {install_dir!r}")
+            page = unix_path(wine.prefix, local_page) if install_dir else ""
+            report.check(bool(page) and os.path.exists(page),
+                         f"{tag}: the page the browser was sent to stays installed", page)
+
+        if name in ("no listener", "TLS 1.0 only", "no listener, Return=ignore"):
+            want = ("CASendServiceTag:  Error 0x80072efd: failed to send request."
+                    if name != "TLS 1.0 only" else None)
+            first = lines[0] if lines else ""
+            matches = first == want if want else bool(send_failed.match(first))
+            ok = len(lines) == 1 and matches
+            report.check(ok, f"{tag}: the one line is the send's failure"
+                         + (" (12029, cannot connect)" if want else ""), "; ".join(lines))
+        elif name == "500":
+            report.check(not lines, f"{tag}: no line from CASendServiceTag (a status is a "
+                         "trace)", "; ".join(lines))
+
+        if service is not None:
+            requests = service.events("request")
+            if name == "TLS 1.0 only":
+                report.check(not requests, f"{tag}: no request, no body reached the service",
+                             f"{len(requests)} request(s)")
+                report.check(bool(service.events("tls_error")),
+                             f"{tag}: the service saw the TLS handshake fail")
+            else:
+                ok = len(requests) == 1
+                if report.check(ok, f"{tag}: the service got one request",
+                                f"{len(requests)} request(s)"):
+                    request = requests[0]
+                    headers = {n.lower(): v for n, v in request["headers"]}
+                    body = base64.b64decode(request["body_base64"])
+                    report.note(f"{tag}: {request['tls_version']}, headers {request['headers']}")
+                    report.check(request["method"] == "POST" and request["path"] == SERVICE_PATH,
+                                 f"{tag}: POST to the form action's path and query",
+                                 f"{request['method']} {request['path']}")
+                    report.check(body == service_tag,
+                                 f"{tag}: the body is svctag.xml byte for byte",
+                                 f"{len(body)} bytes, want {len(service_tag)}")
+                    report.check(headers.get("user-agent") == "User Interface"
+                                 and headers.get("content-type") == "text/xml; charset=utf-8",
+                                 f"{tag}: User-Agent and Content-Type as added",
+                                 f"{request['headers']}")
+                    report.check(request["tls_version"] in ("TLSv1.2", "TLSv1.3"),
+                                 f"{tag}: over TLS 1.2 or later", request["tls_version"])
+
+        if code == 0:
+            uninstall(report, wine, tag, out_dir, msi)
+
+
+SUITES.append(run_send_service_tag)
 
 
 def main():

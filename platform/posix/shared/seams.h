@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/posix/win32_base.h"
@@ -62,6 +63,32 @@ void SeamQueueUuids(const std::vector<UUID>& uuids);
 // created as needed. SeamRegistryClear removes everything.
 void SeamRegistrySetValue(const char16_t* key, const char16_t* name, const void* data, DWORD bytes);
 void SeamRegistryClear();
+
+// WinHTTP: number of HINTERNET handles open (sessions, connections and requests
+// handed out and not yet closed).
+size_t SeamLiveInternetHandles();
+// WinHTTP: a PEM file of CA certificates trusted besides the system's store (empty:
+// none). The tests' and the demo's local registration service is signed by such a CA.
+void SeamTrustExtraCa(const std::string& pemPath);
+// WinHTTP: connections to host:port go to address:toPort instead (libcurl's
+// connect-to), without a proxy; the TLS server name and the certificate check still
+// use host. Added to those set before.
+void SeamRedirectConnection(const std::string& host, unsigned port, const std::string& address,
+                            unsigned toPort);
+// WinHTTP: the time-outs of sessions opened from now on, in milliseconds (WinHTTP's
+// defaults are 60000 to connect and 30000 to send and receive; the latter, the
+// longest time no byte moves once connected, is checked about once a second).
+void SeamSetInternetTimeouts(DWORD connectMs, DWORD sendReceiveMs);
+// WinHTTP: back to no extra CA, no redirection and the default time-outs.
+void SeamClearInternetSettings();
+
+// Shell: the program started for "open" instead of xdg-open, with the target as its
+// one argument (empty: xdg-open again).
+void SeamSetOpenCommand(const std::string& program);
+// Shell: the targets ShellExecuteW was asked to open since the last clear, in order,
+// whether or not the program started.
+std::vector<std::u16string> SeamOpenRequests();
+void SeamClearOpenRequests();
 
 // Files: number of file handles open (CreateFileW answered, CloseHandle not yet).
 size_t SeamLiveFileHandles();

@@ -151,6 +151,44 @@ TEST(HostCommandLine, MistakesGiveOneLineErrors) {
     }
 }
 
+TEST(HostCommandLine, ReadsTheUploadOptions) {
+    HostOptions options;
+    std::string error;
+    ASSERT_EQ(
+        Parse({"--trust-ca", "ca.pem", "--connect-to", "register.example.com:443:127.0.0.1:8443",
+               "--connect-to", "h:80:[::1]:8080", "--open-with", "/bin/echo", "CASendServiceTag"},
+              &options, &error),
+        ParseOutcome::Run)
+        << error;
+    EXPECT_EQ(options.trustedCa, "ca.pem");
+    EXPECT_EQ(options.openWith, "/bin/echo");
+    ASSERT_EQ(options.redirections.size(), 2u);
+    EXPECT_EQ(options.redirections[0].host, "register.example.com");
+    EXPECT_EQ(options.redirections[0].port, 443u);
+    EXPECT_EQ(options.redirections[0].address, "127.0.0.1");
+    EXPECT_EQ(options.redirections[0].toPort, 8443u);
+    EXPECT_EQ(options.redirections[1].address, "::1");
+    EXPECT_EQ(options.redirections[1].toPort, 8080u);
+
+    const std::vector<std::string> wrong = {
+        "register.example.com:443:127.0.0.1",  // no port to go to
+        ":443:127.0.0.1:8443",                 // no host
+        "h:0:127.0.0.1:8443",                  // port 0
+        "h:443:127.0.0.1:65536",
+        "h:443::8443",      // no address
+        "h:443:[::1:8443",  // bracket not closed
+        "h:+443:127.0.0.1:8443",
+    };
+    for (const std::string& value : wrong) {
+        HostOptions rejected;
+        EXPECT_EQ(Parse({"--connect-to", value, "X"}, &rejected, &error), ParseOutcome::Error)
+            << value;
+        EXPECT_NE(error.find("HOST:PORT:ADDRESS:PORT"), std::string::npos) << error;
+    }
+    EXPECT_EQ(Parse({"--trust-ca", "", "X"}, &options, &error), ParseOutcome::Error);
+    EXPECT_EQ(Parse({"--open-with", "", "X"}, &options, &error), ParseOutcome::Error);
+}
+
 TEST(HostCommandLine, DoubleDashEndsOptions) {
     HostOptions options;
     std::string error;

@@ -2,6 +2,7 @@
 // prints for real actions of the library. Each case runs the host in a child
 // process (posix_spawn, no shell) with its output sent to files.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "registration_service.h"
 
 extern char** environ;
 
@@ -41,7 +44,7 @@ class HostTest : public ::testing::Test {
         dir_ = pattern;
     }
     void TearDown() override {
-        for (const char* name : {"/out", "/err", "/log"}) {
+        for (const char* name : {"/out", "/err", "/log", "/opener", "/opened"}) {
             std::remove((dir_ + name).c_str());
         }
         rmdir(dir_.c_str());
@@ -113,6 +116,8 @@ TEST_F(HostTest, CommandLineMistakesExitTwoWithOneLine) {
         {"--fail-call", ":1=6", "CASetRegDateTime"},
         {"--fail-call", "MsiSetPropertyW:1=-6", "CASetRegDateTime"},
         {"--fail-call", "MsiSetPropertyW:1=0x100000000", "CASetRegDateTime"},
+        {"--connect-to", "register.example.com:443", "CASendServiceTag"},
+        {"--trust-ca", "", "CASendServiceTag"},
     };
     for (const auto& args : mistakes) {
         std::string shown;
@@ -197,6 +202,38 @@ TEST_F(HostTest, CancelOnAFailureLineEndsTheActionWith1602) {
     EXPECT_EQ(run.out,
               "CACreateURN:  Error 0x800706cb: Could not create UUID\n"
               "Action ended: CACreateURN. Return value 1602.\n");
+}
+
+TEST_F(HostTest, SendServiceTagReachesTheLocalServiceAndOpensTheBrowser) {
+    RegistrationService service;
+    std::string error;
+    ASSERT_TRUE(service.Start(ServiceOptions(), &error)) << error;
+    const std::string install = std::string(OSTREL_SOURCE_DIR) + "/examples/install/";
+    // The browser: writes what it is given to a file (renamed into place when whole).
+    const std::string opener = dir_ + "/opener";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << dir_ << "/log'\nmv '" << dir_
+                          << "/log' '" << dir_ << "/opened'\n";
+    ASSERT_EQ(chmod(opener.c_str(), 0700), 0);
+    const HostRun run =
+        Run({"--library", OSTREL_LIBRARY_PATH, "--trust-ca",
+             RegistrationService::CertificateDirectory() + "/ca.pem", "--connect-to",
+             "register.example.com:443:127.0.0.1:" + std::to_string(service.port()), "--open-with",
+             opener, "--property", "PostRegistration=" + install, "CASendServiceTag"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "Property(S): PostRegistration = \n"
+              "Action ended: CASendServiceTag. Return value 0.\n");
+    const auto requests = service.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, "/reg/svctag?product=ostrel-desk&v=4.2");
+    EXPECT_EQ(requests[0].body, ReadFile(install + "svctag.xml"));
+    // The opener runs on its own: its record comes when it comes.
+    std::string opened;
+    for (int wait = 0; wait < 500 && opened.empty(); ++wait) {
+        opened = ReadFile(dir_ + "/opened");
+        usleep(20000);
+    }
+    EXPECT_EQ(opened, "https://register.example.com/reg/svctag?product=ostrel-desk&v=4.2");
 }
 
 TEST_F(HostTest, LibraryBesideTheHostIsTheDefault) {
