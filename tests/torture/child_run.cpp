@@ -75,9 +75,18 @@ std::string Unescape(const std::string& text) {
     std::ostringstream out;
     out << "exit " << exitCode << "\n";
     out << "points " << points.size() << "\n";
+    if (arming.point == 0) {
+        for (const SeamPoint& point : points) {
+            out << "pointapi " << point.api << "\n";
+        }
+    }
     if (arming.point != 0 && arming.point <= points.size()) {
         const SeamPoint& failed = points[arming.point - 1];
         out << "failed " << failed.api << " " << failed.ordinal << "\n";
+        const size_t last = arming.persistent ? points.size() : arming.point;
+        for (size_t i = arming.point - 1; i < last; ++i) {
+            out << "failedapi " << points[i].api << "\n";
+        }
     }
     std::map<uint32_t, unsigned> ordinals;
     for (const InstallerMessage& message : InstallerMessages(install)) {
@@ -120,6 +129,14 @@ void Parse(const std::string& text, RunReport* report) {
             fields >> report->points;
         } else if (key == "failed") {
             fields >> report->failedApi >> report->failedOrdinal;
+        } else if (key == "pointapi") {
+            std::string api;
+            fields >> api;
+            report->pointApis.push_back(api);
+        } else if (key == "failedapi") {
+            std::string api;
+            fields >> api;
+            report->failedApis.push_back(api);
         } else if (key == "message") {
             uint32_t kind = 0;
             unsigned ordinal = 0;

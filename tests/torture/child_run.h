@@ -30,7 +30,9 @@ struct RunReport {
     unsigned points = 0;
     std::string failedApi;  // the API of the armed point, when it was reached
     unsigned failedOrdinal = 0;
-    std::vector<std::string> lines;                             // information messages, UTF-8
+    std::vector<std::string> failedApis;  // every API a failed point belonged to
+    std::vector<std::string> pointApis;   // the API of every point, in a run that counted only
+    std::vector<std::string> lines;       // information messages, UTF-8
     std::vector<std::pair<INSTALLMESSAGE, unsigned>> messages;  // kind and ordinal, in order
     std::map<std::string, long> leaks;  // resource kind -> count left (non-zero only)
 };

@@ -62,7 +62,11 @@ struct Expectations {
     std::string originalFile;
     std::string writtenFile;  // the watched file after a successful run
     std::set<std::string> listing;
+    unsigned lastWritePoint = 0;  // the last point that may have changed the watched file
 };
+
+// The calls that put new bytes into a file or a file into place.
+const std::set<std::string> kFileWrites = {"WriteFile", "ReplaceFileW", "MoveFileExW"};
 
 // What is wrong with one run, or "" when nothing is.
 std::string Judge(const Scenario& scenario, const Expectations& expected, const RunArming& arming,
@@ -97,12 +101,27 @@ std::string Judge(const Scenario& scenario, const Expectations& expected, const 
             problems << "the page holds neither its old nor its merged bytes; ";
         } else if (exit == 0 && now != expected.writtenFile) {
             problems << "succeeded without writing the page; ";
-        } else if (now != expected.originalFile && exit == 1603 && report.lines.empty()) {
-            problems << "the page changed in a run that failed without a reason; ";
+        } else if (now != expected.originalFile && exit != 0 && arming.cancelOrdinal == 0 &&
+                   arming.point <= expected.lastWritePoint) {
+            // A failure after the page is written cannot take the page back; one
+            // before it must leave the page as it was.
+            problems << "the page changed in a run that failed before writing it; ";
         }
     }
-    if (Listing(scenario.directory) != expected.listing) {
-        problems << "a file was left in (or taken from) the installation directory; ";
+    // A file may stay behind only when the harness refused the delete that would
+    // have removed it.
+    const bool deleteRefused = std::find(report.failedApis.begin(), report.failedApis.end(),
+                                         "DeleteFileW") != report.failedApis.end();
+    const std::set<std::string> listing = Listing(scenario.directory);
+    for (const std::string& name : listing) {
+        if (expected.listing.count(name) == 0 && !deleteRefused) {
+            problems << "file left in the installation directory: " << name << "; ";
+        }
+    }
+    for (const std::string& name : expected.listing) {
+        if (listing.count(name) == 0) {
+            problems << "file gone from the installation directory: " << name << "; ";
+        }
     }
     return problems.str();
 }
@@ -135,9 +154,16 @@ bool Torture(const Scenario& scenario) {
     Expectations expected;
     expected.originalFile = scenario.watchedFile.empty() ? "" : ReadFile(scenario.watchedFile);
     expected.listing = Listing(scenario.directory);
+    // Every run starts from the same files: the page as it was, nothing beside it.
     auto restore = [&] {
         if (!scenario.watchedFile.empty()) {
             WriteFile(scenario.watchedFile, expected.originalFile);
+        }
+        for (const std::string& name : Listing(scenario.directory)) {
+            if (expected.listing.count(name) == 0) {
+                std::error_code ignored;
+                fs::remove(fs::path(scenario.directory) / name, ignored);
+            }
         }
     };
 
@@ -156,6 +182,11 @@ bool Torture(const Scenario& scenario) {
         return false;
     }
     expected.writtenFile = scenario.watchedFile.empty() ? "" : ReadFile(scenario.watchedFile);
+    for (unsigned i = 0; i < baseline.pointApis.size(); ++i) {
+        if (kFileWrites.count(baseline.pointApis[i]) != 0) {
+            expected.lastWritePoint = i + 1;
+        }
+    }
     restore();
 
     std::vector<RunArming> armings;
