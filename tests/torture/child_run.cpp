@@ -27,6 +27,7 @@ std::map<std::string, long> ResourceCounts() {
         {"BSTR", static_cast<long>(SeamLiveBstrs())},
         {"installer handle", static_cast<long>(InstallerOpenHandleCount())},
         {"COM initialisation", SeamComInitDepth()},
+        {"HINTERNET handle", static_cast<long>(SeamLiveInternetHandles())},
     };
 }
 
@@ -64,6 +65,9 @@ std::string Unescape(const std::string& text) {
     setup(install);
     if (arming.cancelOrdinal != 0) {
         InstallerScriptAnswer(install, arming.cancelKind, arming.cancelOrdinal, IDCANCEL);
+    }
+    if (arming.cancelEveryLine) {
+        InstallerSetDefaultAnswer(install, INSTALLMESSAGE_INFO, IDCANCEL);
     }
     const std::map<std::string, long> before = ResourceCounts();
     SeamPointsArm(arming.point, arming.persistent);

@@ -20,7 +20,8 @@ struct RunArming {
     unsigned point = 0;
     bool persistent = false;
     INSTALLMESSAGE cancelKind = INSTALLMESSAGE_INFO;
-    unsigned cancelOrdinal = 0;  // 0: no cancel
+    unsigned cancelOrdinal = 0;    // 0: no cancel
+    bool cancelEveryLine = false;  // every information message answered with IDCANCEL
 };
 
 struct RunReport {

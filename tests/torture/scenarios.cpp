@@ -5,6 +5,7 @@
 
 #include "module/exports.h"
 #include "platform/posix/msi/installer_session.h"
+#include "platform/posix/shared/seams.h"
 #include "platform/posix/shared/utf.h"
 
 namespace {
@@ -45,7 +46,8 @@ std::string CopyInstallation(const std::string& source, const std::string& work,
 }  // namespace
 
 std::vector<Scenario> MakeScenarios(const std::string& sourceDirectory,
-                                    const std::string& workDirectory) {
+                                    const std::string& workDirectory, unsigned servicePort,
+                                    const std::string& caFile) {
     std::vector<Scenario> scenarios;
     for (const bool deferred : {false, true}) {
         // The stamp actions read no input; deferred they only run in the script.
@@ -76,6 +78,29 @@ std::vector<Scenario> MakeScenarios(const std::string& sourceDirectory,
         offline.watchedFile = directory + "register.htm";
         offline.directory = directory;
         scenarios.push_back(offline);
+    }
+    for (const bool deferred : {false, true}) {
+        // The upload to the local service (status 200) and the browser after it.
+        Scenario send;
+        send.action = "CASendServiceTag";
+        send.deferred = deferred;
+        send.call = CASendServiceTag;
+        const std::string directory = CopyInstallation(
+            sourceDirectory, workDirectory, deferred ? "send-deferred" : "send-immediate");
+        const SessionSetup input = InputSetup(deferred, u"PostRegistration", directory);
+        send.setup = [input, servicePort, caFile](MSIHANDLE install) {
+            input(install);
+            SeamTrustExtraCa(caFile);
+            SeamRedirectConnection("register.example.com", 443, "127.0.0.1", servicePort);
+            SeamSetOpenCommand("/bin/true");
+        };
+        send.hostArguments =
+            HostInput(deferred, "PostRegistration", directory) + " --trust-ca " + caFile +
+            " --connect-to register.example.com:443:127.0.0.1:" + std::to_string(servicePort) +
+            " --open-with /bin/true";
+        send.watchedFile = directory + "register.htm";
+        send.directory = directory;
+        scenarios.push_back(send);
     }
     return scenarios;
 }

@@ -20,7 +20,10 @@ struct Scenario {
 };
 
 // Working files (copies of the sample installation) live under `workDirectory`.
+// The upload goes to the registration service on 127.0.0.1 `servicePort`, signed
+// by the CA in `caFile`; "open" is given to /bin/true.
 std::vector<Scenario> MakeScenarios(const std::string& sourceDirectory,
-                                    const std::string& workDirectory);
+                                    const std::string& workDirectory, unsigned servicePort,
+                                    const std::string& caFile);
 
 #endif  // OSTREL_TESTS_TORTURE_SCENARIOS_H

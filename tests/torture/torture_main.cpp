@@ -25,6 +25,7 @@
 
 #include "platform/posix/shared/seams.h"
 #include "tests/torture/scenarios.h"
+#include "tests/unit/posix/registration_service.h"
 
 namespace {
 
@@ -82,6 +83,9 @@ std::string Judge(const Scenario& scenario, const Expectations& expected, const 
     if (arming.cancelOrdinal != 0 && exit != 1602) {
         problems << "exit code " << exit << " after a cancel; ";
     }
+    if (arming.cancelEveryLine && !report.lines.empty() && exit != 1602) {
+        problems << "exit code " << exit << " after a cancel on its failure line; ";
+    }
     for (const auto& leak : report.leaks) {
         problems << leak.second << " " << leak.first << " left; ";
     }
@@ -91,8 +95,9 @@ std::string Judge(const Scenario& scenario, const Expectations& expected, const 
             problems << "line written twice: " << line << "; ";
         }
     }
-    if (arming.point != 0 && !arming.persistent && arming.cancelOrdinal == 0 && exit == 1603 &&
-        report.lines.empty() && kSilentFailures.count(report.failedApi) == 0) {
+    if (arming.point != 0 && !arming.persistent && !arming.cancelEveryLine &&
+        arming.cancelOrdinal == 0 && exit == 1603 && report.lines.empty() &&
+        kSilentFailures.count(report.failedApi) == 0) {
         problems << "ended with 1603 and no line in the log; ";
     }
     if (!scenario.watchedFile.empty()) {
@@ -136,13 +141,17 @@ std::string HowToRepeat(const Scenario& scenario, const RunArming& arming,
     if (!scenario.hostArguments.empty()) {
         command += " " + scenario.hostArguments;
     }
+    if (arming.cancelEveryLine) {
+        command += " --default-answer info=2";
+    }
     if (arming.cancelOrdinal != 0) {
         command += " --answer " +
                    std::string(arming.cancelKind == INSTALLMESSAGE_PROGRESS ? "progress" : "info") +
                    ":" + std::to_string(arming.cancelOrdinal) + "=2";
-    } else if (arming.persistent) {
+    }
+    if (arming.persistent) {
         command += " --fail-points-from " + std::to_string(arming.point);
-    } else if (!report.failedApi.empty()) {
+    } else if (arming.point != 0 && !report.failedApi.empty()) {
         command += " --fail-call " + report.failedApi + ":" + std::to_string(report.failedOrdinal) +
                    "=" + std::to_string(SeamPointFailureCode(report.failedApi.c_str()));
     }
@@ -193,6 +202,10 @@ bool Torture(const Scenario& scenario) {
     for (unsigned point = 1; point <= baseline.points; ++point) {
         armings.push_back(RunArming{point, false});
         armings.push_back(RunArming{point, true});
+        // The same failure with the user pressing Cancel on the lines it writes.
+        RunArming cancelled{point, false};
+        cancelled.cancelEveryLine = true;
+        armings.push_back(cancelled);
     }
     for (const auto& message : baseline.messages) {
         RunArming cancel;
@@ -251,11 +264,25 @@ int main(int argc, char** argv) {
         }
         work = pattern;
     }
+    // One service for every upload of the run: it answers 200 to each.
+    RegistrationService service;
+    ServiceOptions options;
+    options.maxRequests = 100000;
+    options.lifeSeconds = 1800;
+    std::string error;
+    if (!service.Start(options, &error)) {
+        std::cout << "FAIL torture: the local registration service did not start: " << error
+                  << std::endl;
+        std::cout << "0 passed, 1 failed" << std::endl;
+        return 1;
+    }
+    const std::string caFile = RegistrationService::CertificateDirectory() + "/ca.pem";
     int passed = 0;
     int failed = 0;
-    for (const Scenario& scenario : MakeScenarios(source, work)) {
+    for (const Scenario& scenario : MakeScenarios(source, work, service.port(), caFile)) {
         (Torture(scenario) ? passed : failed) += 1;
     }
+    service.Stop();
     if (argc <= 2) {
         std::error_code ignored;
         fs::remove_all(work, ignored);

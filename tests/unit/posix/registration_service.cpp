@@ -25,9 +25,6 @@ namespace {
 
 // Long enough for the first test of a run to make the certificates on a busy machine.
 constexpr auto kStartLimit = std::chrono::seconds(60);
-// The service's own life time: it stops by itself if a test never stops it.
-constexpr int kServiceLifeSeconds = 90;
-
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -130,7 +127,7 @@ bool RegistrationService::Start(const ServiceOptions& options, std::string* erro
         "--ready-file",
         ready,
         "--timeout",
-        std::to_string(kServiceLifeSeconds),
+        std::to_string(options.lifeSeconds),
         "--max-requests",
         std::to_string(options.maxRequests),
         "--variant",

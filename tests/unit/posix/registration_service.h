@@ -20,6 +20,7 @@ struct ServiceOptions {
     std::string redirect;     // answer 3xx with this Location
     double delaySeconds = 0;  // wait before answering
     unsigned maxRequests = 4;
+    int lifeSeconds = 90;  // it stops by itself after this long if a test never stops it
 };
 
 // One request as the service read it.
