@@ -89,7 +89,11 @@ int Run(const HostOptions& options) {
     for (const FailedCall& call : options.failedCalls) {
         SeamFailNthCall(call.api.c_str(), call.nth, call.code);
     }
+    if (options.failPointsFrom != 0) {
+        SeamPointsArm(options.failPointsFrom, true);
+    }
     const UINT returnValue = action(install);
+    SeamPointsDisarm();
     SeamClearFailures();
     InstallerSetMessageObserver(nullptr);
 

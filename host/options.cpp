@@ -28,6 +28,9 @@ const char kUsage[] =
     "  --fail-call API:N=CODE     make the N-th call of the system call API fail\n"
     "                             with CODE, to see how the action reports it, e.g.\n"
     "                             MsiSetPropertyW:1=6 (repeatable)\n"
+    "  --fail-points-from K       make the K-th call through the platform layer and\n"
+    "                             every call after it fail with its usual failure,\n"
+    "                             as the torture harness numbers them\n"
     "  --trust-ca FILE            for HTTPS, also trust the CA certificates in FILE\n"
     "                             (PEM), besides the system's trust store\n"
     "  --connect-to HOST:PORT:ADDRESS:PORT  connect to ADDRESS:PORT whenever\n"
@@ -231,7 +234,7 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* opt
                            arg == "--mode" || arg == "--policy" || arg == "--answer" ||
                            arg == "--default-answer" || arg == "--fail-call" || arg == "--log" ||
                            arg == "--library" || arg == "--trust-ca" || arg == "--connect-to" ||
-                           arg == "--open-with";
+                           arg == "--open-with" || arg == "--fail-points-from";
         if (!known) {
             *error = "unknown option '" + arg + "'";
             return ParseOutcome::Error;
@@ -278,6 +281,14 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* opt
                 return ParseOutcome::Error;
             }
             options->failedCalls.push_back(call);
+        } else if (arg == "--fail-points-from") {
+            int point = 0;
+            if (!ParseInt(value, &point) || point < 1) {
+                *error =
+                    "expected a number from 1 up after --fail-points-from, got '" + value + "'";
+                return ParseOutcome::Error;
+            }
+            options->failPointsFrom = static_cast<unsigned>(point);
         } else if (arg == "--trust-ca") {
             options->trustedCa = value;
         } else if (arg == "--connect-to") {

@@ -40,7 +40,8 @@ struct HostOptions {
     std::string policy;
     std::vector<ScriptedAnswer> answers;
     std::vector<FailedCall> failedCalls;
-    std::string trustedCa;  // empty: the system's trust store only
+    unsigned failPointsFrom = 0;  // 0: none
+    std::string trustedCa;        // empty: the system's trust store only
     std::vector<Redirection> redirections;
     std::string openWith;     // empty: xdg-open
     std::string logPath;      // empty: no log file

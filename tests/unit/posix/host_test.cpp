@@ -118,6 +118,8 @@ TEST_F(HostTest, CommandLineMistakesExitTwoWithOneLine) {
         {"--fail-call", "MsiSetPropertyW:1=0x100000000", "CASetRegDateTime"},
         {"--connect-to", "register.example.com:443", "CASendServiceTag"},
         {"--trust-ca", "", "CASendServiceTag"},
+        {"--fail-points-from", "0", "CASetRegDateTime"},
+        {"--fail-points-from", "x", "CASetRegDateTime"},
     };
     for (const auto& args : mistakes) {
         std::string shown;
@@ -193,6 +195,15 @@ TEST_F(HostTest, FailedCallShowsTheActionsFailureLines) {
               "CASetRegDateTime:  Error 0x80070006: failed to set property: SysDateTime\n"
               "CASetRegDateTime:  Error 0x80070006: failed to set SysDateTime PROPERTY\n"
               "Action ended: CASetRegDateTime. Return value 1603.\n");
+}
+
+TEST_F(HostTest, FailingEveryPointFromOneOnRepeatsATortureRun) {
+    // Points 1 and 2 of CASetRegDateTime are the database handle and the value's
+    // block: from the second on, the value cannot be made and no line can be sent.
+    const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "--fail-points-from", "2",
+                             "CASetRegDateTime"});
+    EXPECT_EQ(run.status, 1603 % 256) << run.err;
+    EXPECT_EQ(run.out, "Action ended: CASetRegDateTime. Return value 1603.\n");
 }
 
 TEST_F(HostTest, CancelOnAFailureLineEndsTheActionWith1602) {
