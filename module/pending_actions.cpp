@@ -4,10 +4,6 @@
 #include "module/exports.h"
 #include "runtime/installer.h"
 
-OSTREL_CA_EXPORT CAQueryWMI(MSIHANDLE /*install*/) {
-    return kExitFailure;
-}
-
 OSTREL_CA_EXPORT CASendServiceTag(MSIHANDLE /*install*/) {
     return kExitFailure;
 }
