@@ -16,6 +16,7 @@
 // SMBIOS or the CPUID instruction have no value.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <sstream>
 
@@ -140,7 +141,9 @@ HRESULT ReadProcessors(const WbemClassSchema& schema, std::vector<WbemRow>* rows
             }
             caption = prefix + " Family " + std::to_string(*family) + " Model " +
                       std::to_string(*model) + " Stepping " + std::to_string(*stepping);
-            row.Number(u"Revision", (*model << 8) | (*stepping & 0xFF));
+            if (*model >= 0 && *model <= 0xFF && *stepping >= 0 && *stepping <= 0xFF) {
+                row.Number(u"Revision", *model * 256 + *stepping);  // a uint16
+            }
             row.Text(u"Stepping", std::to_string(*stepping));
         }
         row.Number(u"Level", family);
@@ -153,7 +156,11 @@ HRESULT ReadProcessors(const WbemClassSchema& schema, std::vector<WbemRow>* rows
         std::optional<int64_t> current;
         const auto mhz = first.find("cpu MHz");
         if (mhz != first.end()) {
-            current = static_cast<int64_t>(std::llround(std::atof(mhz->second.c_str())));
+            char* end = nullptr;
+            const double megahertz = std::strtod(mhz->second.c_str(), &end);
+            if (end != mhz->second.c_str() && *end == '\0' && megahertz >= 0 && megahertz < 1e9) {
+                current = static_cast<int64_t>(std::llround(megahertz));
+            }
         }
         row.Number(u"CurrentClockSpeed", current);
         const std::string cpu = TextField(first, "processor").value_or("0");

@@ -278,6 +278,20 @@ TEST_F(FakeMachine, WhatCannotBeReadHasNoValue) {
     EXPECT_EQ("false", ValueOf(bios[0], "SMBIOSPresent"));
 }
 
+TEST_F(FakeMachine, MalformedProcessorFieldsLeaveTheirPropertiesWithoutValue) {
+    Write("/proc/cpuinfo",
+          "processor\t: 0\nvendor_id\t: Other\ncpu family\t: 6\nmodel\t\t: -3\n"
+          "stepping\t: 1\ncpu MHz\t\t: fast\n\n");
+    const std::vector<ReadRow> rows = Query(u"SELECT * FROM Win32_Processor");
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ("CPU0", ValueOf(rows[0], "DeviceID"));
+    EXPECT_EQ("null", ValueOf(rows[0], "Revision"));  // a model outside 0..255
+    EXPECT_EQ("1", ValueOf(rows[0], "Stepping"));
+    EXPECT_EQ("null", ValueOf(rows[0], "CurrentClockSpeed"));
+    EXPECT_EQ("6", ValueOf(rows[0], "Level"));
+    EXPECT_EQ("1", ValueOf(rows[0], "NumberOfLogicalProcessors"));
+}
+
 using ThisMachine = WbemTest;
 
 TEST_F(ThisMachine, EveryClassAnswersWithTheTypesWmiGivesItsProperties) {
