@@ -5,8 +5,8 @@
 //
 // For each statement it runs the query against ROOT\CIMV2 (semisynchronous and
 // forward-only, as the action does), walks every row's non-system properties and
-// keeps, per property "TABLE_COLUMN", the text of its value by the VARTYPE table
-// of the action's design, merged over the rows by the same rule (a value whose
+// keeps, per property "TABLE_COLUMN", the text of its value by the action's
+// VARTYPE table (VariantToText), merged over the rows by the same rule (a value whose
 // first four characters differ from the start of what the property holds is
 // appended behind a comma, else it replaces it; an empty value removes the
 // property). The table name is the harness's to compute and is passed in.
@@ -92,9 +92,8 @@ HRESULT Probe(IWbemServices* services, const std::wstring& table, const std::wst
     BSTR language = SysAllocString(L"WQL");
     BSTR query = SysAllocString(statement.c_str());
     IEnumWbemClassObject* rows = nullptr;
-    HRESULT hr = services->ExecQuery(language, query,
-                                     WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                     nullptr, &rows);
+    HRESULT hr = services->ExecQuery(
+        language, query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &rows);
     SysFreeString(language);
     SysFreeString(query);
     if (FAILED(hr)) {
@@ -187,7 +186,8 @@ int wmain(int argc, wchar_t** argv) {
                                  Utf8(found->second.value).c_str());
                 }
             }
-            std::fprintf(out, "%d\t#status\t0\t0x%08lx\n", index, static_cast<unsigned long>(ended));
+            std::fprintf(out, "%d\t#status\t0\t0x%08lx\n", index,
+                         static_cast<unsigned long>(ended));
         }
     }
     if (services != nullptr) {
