@@ -46,6 +46,7 @@
 #include "platform/posix/win32_msi.h"
 #include "platform/posix/win32_files.h"
 #include "platform/posix/win32_com.h"
+#include "platform/posix/win32_wbem.h"
 #include "platform/posix/win32_winhttp.h"
 #include "platform/posix/win32_shell.h"
 

@@ -12,6 +12,13 @@ the exit status is non-zero when a check failed.
 The install runs in a time zone 5 h 45 min east of UTC, so a timestamp taken in
 local time instead of UTC cannot pass.
 
+The WMI packages run CAQueryWMI immediately and deferred against Wine's own WMI.
+What the properties must hold is computed independently by wmi_probe.exe
+(probe/wmi_probe.cpp), built with mingw-w64 in the same run and run in the same
+prefix before and after the install: a property both probe runs agree on must
+equal it exactly; one that moved in between (free memory, the local time) must
+have the same shape.
+
 Usage: run_e2e.py --dll build/mingw-i686/ostrel_ca.dll --dll build/mingw-x86_64/ostrel_ca.dll
            [--work DIR] [--require-all]
 A DLL whose machine type this host cannot run under Wine (a 32-bit DLL on a
@@ -22,6 +29,7 @@ import argparse
 import base64
 import datetime
 import json
+import html
 import os
 import re
 import shutil
@@ -53,12 +61,43 @@ MACHINES = {0x014C: "i686", 0x8664: "x86_64"}
 
 STAMP_EXPORTS = ("CASetRegDateTime", "CACreateURN")
 
+# The statements of the WMI packages' actions, put in place of @QUERY:Action@.
+WMI_QUERIES = {
+    "wmi_immediate.wxs": [
+        ("QueryOs", "SELECT * FROM Win32_OperatingSystem"),
+        ("QuerySystem", "SELECT * FROM Win32_ComputerSystem"),
+        ("QueryBios", "SELECT * FROM Win32_BIOS"),
+        ("QueryBoard", "SELECT Manufacturer, Product, Tag FROM Win32_BaseBoard"),
+        ("QueryDisks", "SELECT * FROM Win32_LogicalDisk WHERE DriveType = 3"),
+        ("QueryNetwork", "SELECT * FROM Win32_NetworkAdapterConfiguration"),
+    ],
+    "wmi_deferred.wxs": [
+        ("DeferredCpu", "SELECT * FROM Win32_Processor"),
+        ("DeferredOs", "SELECT Caption, Version, OSType FROM Win32_OperatingSystem WHERE Primary = TRUE"),
+    ],
+}
+# Statements the action must refuse, with the line it writes.
+WMI_REFUSED = {
+    "wmi_immediate.wxs": [
+        (
+            "QueryRefused",
+            "SELECT * FROM win32_bios",
+            "CAQueryWMI:  Error 0x80070057: Query must contain a Win32 table name.",
+        ),
+    ],
+}
+
 # The actions of each package that call the DLL: name -> deferred?
 PACKAGE_ACTIONS = {
     "stamp_immediate.wxs": {"StampTime": False, "MintUrn": False, "MintUrnAgain": False},
     "stamp_deferred.wxs": {"DeferredStamp": True, "DeferredUrn": True},
     "offline_immediate.wxs": {"UpdateOffline": False},
     "offline_deferred.wxs": {"DeferredOfflineReg": True},
+    "wmi_immediate.wxs": {
+        **{action: False for action, _ in WMI_QUERIES["wmi_immediate.wxs"]},
+        "QueryRefused": False,
+    },
+    "wmi_deferred.wxs": {action: True for action, _ in WMI_QUERIES["wmi_deferred.wxs"]},
 }
 PACKAGE_ACTIONS["send_service_tag.wxs"] = {"SendServiceTag": False}
 PACKAGE_ACTIONS["send_service_tag_ignore.wxs"] = {"SendServiceTag": False}
@@ -70,7 +109,10 @@ PACKAGE_SOURCES = {}
 # Type bits an action adds to 1 (or 1025): msidbCustomActionTypeContinue (64) is
 # what Return="ignore" gives.
 CA_CONTINUE = 64
-ACTION_TYPE_EXTRA = {("send_service_tag_ignore.wxs", "SendServiceTag"): CA_CONTINUE}
+ACTION_TYPE_EXTRA = {
+    ("send_service_tag_ignore.wxs", "SendServiceTag"): CA_CONTINUE,
+    ("wmi_immediate.wxs", "QueryRefused"): CA_CONTINUE,
+}
 
 # CustomAction types: a DLL stored in the Binary table, run from the install
 # script when deferred. The installer takes the DLL's bitness from its PE header,
@@ -118,14 +160,19 @@ def pe_machine(path):
 
 
 def decode_log(raw):
-    """Wine writes the verbose log as UTF-8 or as UTF-16 (with or without BOM)."""
+    """Wine writes the verbose log as UTF-16 (with or without BOM), or as narrow
+    text: UTF-8, or the prefix's ANSI code page (1252), in which a property value
+    with a character beyond ASCII arrives."""
     if raw.startswith(b"\xff\xfe"):
         return raw[2:].decode("utf-16-le", errors="replace")
     if raw.startswith(b"\xfe\xff"):
         return raw[2:].decode("utf-16-be", errors="replace")
     if len(raw) >= 4 and raw[1] == 0 and raw[3] == 0:
         return raw.decode("utf-16-le", errors="replace")
-    return raw.decode("utf-8", errors="replace")
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        return raw.decode("cp1252", errors="replace")
 
 
 class Log:
@@ -235,6 +282,21 @@ class Wine:
     def loader(self):
         return self.wine64 if self.runs(self.wine64) else self.wine32
 
+    def loader_for(self, machine):
+        return self.wine64 if machine == "x86_64" else self.wine32
+
+    def run(self, machine, cwd, args, timeout=120):
+        """Runs a Windows program of `machine` in the prefix, with the install's
+        environment (time zone included)."""
+        return subprocess.run(
+            [self.loader_for(machine), *args],
+            cwd=cwd,
+            capture_output=True,
+            text=True,
+            timeout=timeout,
+            env=self.env,
+        )
+
     def boot(self):
         if os.path.exists(self.prefix):
             shutil.rmtree(self.prefix)
@@ -288,6 +350,9 @@ def build_package(wxs_name, dll, machine, out_dir):
         PACKAGE_SOURCES[wxs_name](out_dir)
     with open(os.path.join(PACKAGES_DIR, wxs_name), encoding="utf-8") as f:
         source = f.read().replace("@DLL@", "ostrel_ca.dll")
+    queries = WMI_QUERIES.get(wxs_name, []) + [q[:2] for q in WMI_REFUSED.get(wxs_name, [])]
+    for action, statement in queries:
+        source = source.replace(f"@QUERY:{action}@", html.escape(statement, quote=True))
     stem = os.path.splitext(wxs_name)[0]
     wxs = os.path.join(out_dir, stem + ".wxs")
     msi = os.path.join(out_dir, stem + ".msi")
@@ -338,7 +403,7 @@ def build_and_check_package(report, tag, wxs_name, dll, machine, out_dir):
             wrong.append(f"{action}: want type 51, got {kind}")
     report.check(
         not wrong,
-        f"{tag}: custom action types are 1, 1025 when deferred, 51 to set properties",
+        f"{tag}: custom action types are 1 (65 when ignored), 1025 when deferred, 51 to set properties",
         "; ".join(wrong),
     )
     return msi
@@ -375,18 +440,23 @@ def install(report, wine, tag, wxs_name, dll, machine, out_dir):
     return log, before, after
 
 
-def check_no_failure(report, tag, log, quiet_actions=()):
-    """No failure line, no failed action; the exports named in `quiet_actions`
-    write no line at all when they succeed (their trace lines stay out of the log)."""
-    lines = log.failure_lines()
-    report.check(not lines, f"{tag}: no failure line from the library", "; ".join(lines))
-    failed = log.failed_actions()
+def check_no_failure(report, tag, log, quiet_actions=(), expected_failures=(), ignored=()):
+    """No failure line but the `expected_failures`, no failed action but the
+    `ignored` ones; the exports named in `quiet_actions` write no other line at
+    all (their trace lines stay out of the log)."""
+    lines = [line for line in log.failure_lines() if line not in expected_failures]
+    report.check(not lines, f"{tag}: no unexpected failure line from the library", "; ".join(lines))
+    failed = [action for action in log.failed_actions() if action not in ignored]
     report.check(not failed, f"{tag}: no action ended with a failure", f"failed: {failed}")
     library = log.library_lines()
     for line in library:
         report.note(f"{tag}: library line: {line}")
     if quiet_actions:
-        chatty = [line for line in library if line.split(":", 1)[0] in quiet_actions]
+        chatty = [
+            line
+            for line in library
+            if line.split(":", 1)[0] in quiet_actions and line not in expected_failures
+        ]
         report.check(
             not chatty,
             f"{tag}: {' and '.join(quiet_actions)} write no log line on success",
@@ -1096,6 +1166,181 @@ def run_send_service_tag(report, wine, machine, dll, out_dir):
 SUITES.append(run_send_service_tag)
 
 
+PROBE_SOURCE = os.path.join(HERE, "probe", "wmi_probe.cpp")
+PROBE_TIMEOUT = 180
+# The probe answer that ends a query's rows normally: WBEM_S_FALSE.
+WBEM_S_FALSE = 1
+_probes = {}
+
+
+def build_probe(report, machine, out_dir):
+    """Builds wmi_probe.exe for `machine` with mingw-w64, linked -static (once per
+    run and machine); its path, or None."""
+    if machine in _probes:
+        return _probes[machine]
+    compiler = os.environ.get(f"OSTREL_MINGW_CXX_{machine.upper()}") or (
+        f"{machine}-w64-mingw32-g++-posix"
+    )
+    exe = os.path.join(out_dir, "wmi_probe.exe")
+    if os.path.exists(exe):
+        os.remove(exe)
+    command = [
+        compiler, "-std=c++17", "-O1", "-Wall", "-Wextra", "-Werror", "-static", "-municode",
+        "-D__USE_MINGW_ANSI_STDIO=0", PROBE_SOURCE, "-o", exe,
+        "-lole32", "-loleaut32", "-lwbemuuid", "-luuid",
+    ]
+    try:
+        result = subprocess.run(command, capture_output=True, text=True, timeout=300)
+        detail = (result.stderr or result.stdout)[-600:]
+        built = result.returncode == 0
+    except (OSError, subprocess.TimeoutExpired) as error:
+        detail, built = str(error), False
+    built = built and os.path.exists(exe) and pe_machine(exe) == machine
+    report.check(built, f"[{machine}] wmi_probe.exe builds (mingw-w64, linked -static)", detail)
+    _probes[machine] = exe if built else None
+    return _probes[machine]
+
+
+def table_name(statement):
+    """The action's table name: behind the first "Win32_", cut at the first blank."""
+    name = statement[statement.find("Win32_") + len("Win32_") :]
+    blank = name.find(" ")
+    return name if blank < 0 else name[:blank]
+
+
+def run_probe(report, wine, machine, probe, out_dir, tag, queries, label):
+    """Runs the probe over the queries; ({index: {name: (vt, value)}}, {index: status}),
+    or None when it did not run."""
+    output = f"probe-{label}.txt"
+    path = os.path.join(out_dir, output)
+    if os.path.exists(path):
+        os.remove(path)
+    args = [probe, output]
+    for _, statement in queries:
+        args += [table_name(statement), statement]
+    try:
+        result = wine.run(machine, out_dir, args, timeout=PROBE_TIMEOUT)
+        ran = result.returncode == 0 and os.path.exists(path)
+        detail = result.stderr[-400:]
+    except subprocess.TimeoutExpired:
+        ran, detail = False, "timeout"
+    if not report.check(ran, f"{tag}: the probe queries Wine's WMI {label} the install", detail):
+        return None
+    values, statuses = {}, {}
+    with open(path, encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            index, name, vt, value = line.split("\t", 3)
+            if name == "#status":
+                statuses[int(index)] = int(value, 16)
+            else:
+                values.setdefault(int(index), {})[name] = (int(vt), value)
+    return values, statuses
+
+
+def shape(value):
+    """The value with every run of (hexadecimal) digits made one mark: the form a
+    moving number or time keeps."""
+    return re.sub(r"[0-9A-Fa-f]+", "#", value)
+
+
+def check_wmi_properties(report, tag, log, queries, before, after):
+    """Each query's properties in the log against the probe's: the same names, and
+    the same values (the same shape for the ones that moved between the probe runs)."""
+    for index, (action, statement) in enumerate(queries):
+        table = table_name(statement)
+        expected = after[0].get(index, {})
+        earlier = before[0].get(index, {})
+        report.check(
+            after[1].get(index) == WBEM_S_FALSE and bool(expected),
+            f"{tag}: {action}: the probe reads the rows of {statement!r}",
+            f"status {after[1].get(index)}, {len(expected)} properties",
+        )
+        got = {k: v for k, v in log.properties.items() if k.startswith(table + "_")}
+        missing = sorted(set(expected) - set(got))
+        extra = sorted(set(got) - set(expected))
+        report.check(
+            not missing and not extra,
+            f"{tag}: {action}: sets exactly the {len(expected)} {table}_ properties the probe computes",
+            f"missing {missing}, not expected {extra}",
+        )
+        wrong, moved = [], []
+        for name, (vt, value) in sorted(expected.items()):
+            if name not in got:
+                continue
+            if earlier.get(name) == (vt, value):
+                if got[name] != value:
+                    wrong.append(f"{name} = {got[name]!r}, probe {value!r}")
+            else:
+                moved.append(name)
+                if shape(got[name]) != shape(value):
+                    wrong.append(f"{name} = {got[name]!r}, probe {value!r} (moving)")
+        if moved:
+            report.note(f"{tag}: {action}: moved between the probe runs: {', '.join(moved)}")
+        report.check(
+            not wrong,
+            f"{tag}: {action}: values equal the probe's "
+            f"({len(expected) - len(moved)} exactly, {len(moved)} moving ones in shape)",
+            "; ".join(wrong[:6]),
+        )
+
+
+def run_wmi(report, wine, machine, dll, out_dir, wxs_name, deferred):
+    tag = f"[{machine}] {os.path.splitext(wxs_name)[0]}"
+    queries = WMI_QUERIES[wxs_name]
+    probe = build_probe(report, machine, out_dir)
+    if probe is None:
+        return
+    before = run_probe(report, wine, machine, probe, out_dir, tag, queries, "before")
+    got = install(report, wine, tag, wxs_name, dll, machine, out_dir)
+    after = run_probe(report, wine, machine, probe, out_dir, tag, queries, "after")
+    if not got or before is None or after is None:
+        return
+    log = got[0]
+    check_results(
+        report, tag, log, [a for a, _ in queries], after="InstallFinalize" if deferred else None
+    )
+    refused = WMI_REFUSED.get(wxs_name, [])
+    check_no_failure(
+        report,
+        tag,
+        log,
+        ("CAQueryWMI",),
+        expected_failures=[line for _, _, line in refused],
+        ignored=[action for action, _, _ in refused],
+    )
+    for action, statement, line in refused:
+        report.check(
+            line in log.failure_lines(),
+            f"{tag}: {action} ({statement!r}) writes {line!r}",
+            "; ".join(log.failure_lines()),
+        )
+    check_wmi_properties(report, tag, log, queries, before, after)
+    if deferred:
+        report.check(
+            log.properties.get("WMIQuery") == "SELECT * FROM Win32_BIOS"
+            and not any(k.startswith("BIOS_") for k in log.properties),
+            f"{tag}: deferred, the actions take CustomActionData and leave WMIQuery alone",
+            f"WMIQuery = {log.properties.get('WMIQuery')!r}",
+        )
+    else:
+        report.check(
+            "WMIQuery" not in log.properties,
+            f"{tag}: immediate, each action consumes WMIQuery",
+            f"WMIQuery = {log.properties.get('WMIQuery')!r}",
+        )
+
+
+def run_wmi_immediate(report, wine, machine, dll, out_dir):
+    run_wmi(report, wine, machine, dll, out_dir, "wmi_immediate.wxs", deferred=False)
+
+
+def run_wmi_deferred(report, wine, machine, dll, out_dir):
+    run_wmi(report, wine, machine, dll, out_dir, "wmi_deferred.wxs", deferred=True)
+
+
+SUITES += [run_wmi_immediate, run_wmi_deferred]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dll", action="append", required=True, help="a built ostrel_ca.dll")
@@ -1133,6 +1378,7 @@ def main():
             for wxs_name in PACKAGE_ACTIONS:
                 tag = f"[{machine}] {os.path.splitext(wxs_name)[0]}"
                 build_and_check_package(report, tag, wxs_name, dll, machine, out_dir)
+            build_probe(report, machine, out_dir)
 
     if runnable:
         started = time.monotonic()

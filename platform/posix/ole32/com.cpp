@@ -3,9 +3,11 @@
 // identifiers of the interfaces the layer serves.
 //
 // The registry knows the two ProgIDs of the DOM document class, each with its own
-// CLSID and both served by the document over libxml2. Tests may remove one and
+// CLSID and both served by the document over libxml2, and the WMI locator class
+// (CLSID_WbemLocator, no ProgID), served by wbem/. Tests may remove a ProgID and
 // put it back (SeamUnregisterProgId) to see what the library does without it.
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "platform/posix/ole32/com_internal.h"
 #include "platform/posix/shared/seams.h"
+#include "platform/posix/win32_wbem.h"
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IXMLDOMNode = {
@@ -27,10 +30,15 @@ const IID IID_IXMLDOMElement = {
 namespace {
 
 struct ClassEntry {
-    std::u16string progId;
+    std::u16string progId;  // empty: the class has none
     CLSID clsid;
     bool registered;
+    IUnknown* (*create)();  // a new object with one reference, null when memory is short
 };
+
+IUnknown* CreateDomDocumentObject() {
+    return CreateXmlDomDocument();
+}
 
 // The version-independent MSXML 3 document and the MSXML 2 one.
 const CLSID kMsxml2Document = {
@@ -40,8 +48,10 @@ const CLSID kMsxmlDocument = {
 
 struct ComState {
     std::mutex lock;
-    std::vector<ClassEntry> classes{{u"Msxml2.DOMDocument", kMsxml2Document, true},
-                                    {u"MSXML.DOMDocument", kMsxmlDocument, true}};
+    std::vector<ClassEntry> classes{
+        {u"Msxml2.DOMDocument", kMsxml2Document, true, CreateDomDocumentObject},
+        {u"MSXML.DOMDocument", kMsxmlDocument, true, CreateDomDocumentObject},
+        {u"", CLSID_WbemLocator, true, CreateWbemLocator}};
     unsigned progIdLookups = 0;
 };
 
@@ -55,6 +65,9 @@ thread_local long t_initDepth = 0;
 
 // ProgIDs compare without regard to ASCII case, as the registry compares keys.
 bool SameProgId(const std::u16string& left, LPCOLESTR right) {
+    if (left.empty()) {
+        return false;  // a class without a ProgID is found by none
+    }
     size_t i = 0;
     for (; i < left.size(); ++i) {
         char16_t a = left[i];
@@ -84,6 +97,14 @@ void SetRegistered(const char16_t* progId, bool registered) {
 }
 
 }  // namespace
+
+std::string GuidText(REFGUID guid) {
+    char text[40];
+    std::snprintf(text, sizeof(text), "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2],
+                  guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    return text;
+}
 
 void ComObjectCreated() {
     ++g_liveObjects;
@@ -118,7 +139,7 @@ bool IsEqualGUID(REFGUID left, REFGUID right) {
 }
 
 HRESULT CoInitialize(LPVOID reserved) {
-    (void)reserved;
+    ComJournal("CoInitialize(" + ComJournalPointer(reserved) + ")");
     uint32_t code = 0;
     if (SeamCallFails("CoInitialize", &code)) {
         return static_cast<HRESULT>(code);
@@ -127,6 +148,7 @@ HRESULT CoInitialize(LPVOID reserved) {
 }
 
 void CoUninitialize() {
+    ComJournal("CoUninitialize()");
     if (t_initDepth > 0) {
         --t_initDepth;
     }
@@ -158,6 +180,10 @@ HRESULT CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid) {
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
                          LPVOID* object) {
+    if (ComJournalOn()) {
+        ComJournal("CoCreateInstance(" + GuidText(clsid) + ", " + ComJournalPointer(outer) + ", " +
+                   std::to_string(context) + ", " + GuidText(iid) + ")");
+    }
     if (object == nullptr) {
         return E_POINTER;
     }
@@ -172,22 +198,24 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     if (outer != nullptr) {
         return CLASS_E_NOAGGREGATION;
     }
-    bool known = false;
+    IUnknown* (*create)() = nullptr;
     {
         ComState& state = State();
         std::lock_guard<std::mutex> guard(state.lock);
         for (const ClassEntry& entry : state.classes) {
-            known = known || (entry.registered && IsEqualGUID(entry.clsid, clsid));
+            if (entry.registered && IsEqualGUID(entry.clsid, clsid)) {
+                create = entry.create;
+            }
         }
     }
-    if (!known || !(context & CLSCTX_INPROC_SERVER)) {
+    if (create == nullptr || !(context & CLSCTX_INPROC_SERVER)) {
         return REGDB_E_CLASSNOTREG;
     }
-    IXMLDOMDocument* document = CreateXmlDomDocument();
-    if (document == nullptr) {
+    IUnknown* created = create();
+    if (created == nullptr) {
         return E_OUTOFMEMORY;
     }
-    const HRESULT hr = document->QueryInterface(iid, object);
-    document->Release();
+    const HRESULT hr = created->QueryInterface(iid, object);
+    created->Release();
     return hr;
 }

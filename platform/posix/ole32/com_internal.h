@@ -1,7 +1,11 @@
-// Inside the posix COM layer: the live-object count that the tests read, and the
-// factory of the one class the layer serves. Not for the library.
+// Inside the posix COM layer: the live-object count that the tests read, the
+// reference count the classes share, the call journal, and the factories of the
+// classes the layer serves. Not for the library.
 #ifndef OSTREL_PLATFORM_POSIX_COM_INTERNAL_H
 #define OSTREL_PLATFORM_POSIX_COM_INTERNAL_H
+
+#include <atomic>
+#include <string>
 
 #include "platform/posix/win32_com.h"
 
@@ -11,5 +15,43 @@ void ComObjectDestroyed();
 
 // A new, empty DOM document with one reference; null when memory is short.
 IXMLDOMDocument* CreateXmlDomDocument();
+// A new WMI locator (CLSID_WbemLocator) with one reference; null when memory is
+// short.
+IUnknown* CreateWbemLocator();
+
+// The call journal (SeamComJournalStart): whether it records, and one line of it.
+bool ComJournalOn();
+void ComJournal(const std::string& line);
+// Arguments as journal lines show them: text as UTF-8, pointers as "ptr", and
+// "null" for a null one.
+std::string ComJournalText(const char16_t* text);
+std::string ComJournalPointer(const void* pointer);
+// A GUID as "{4590F811-1D3A-11D0-891F-00AA004B2E24}".
+std::string GuidText(REFGUID guid);
+
+// The reference count of one object, which counts itself live (ComObjectCreated)
+// from construction to destruction. Each class keeps its destructor private and
+// names ComReferences a friend, so that only the last Release deletes it.
+class ComReferences {
+  public:
+    ComReferences() { ComObjectCreated(); }
+    ~ComReferences() { ComObjectDestroyed(); }
+    ComReferences(const ComReferences&) = delete;
+    ComReferences& operator=(const ComReferences&) = delete;
+    ULONG Add() { return ++count_; }
+    // Drops one reference of `owner`, the object holding this count, and deletes it
+    // with the last one; the references left.
+    template <typename Owner>
+    ULONG Release(Owner* owner) {
+        const ULONG left = --count_;
+        if (left == 0) {
+            delete owner;
+        }
+        return left;
+    }
+
+  private:
+    std::atomic<ULONG> count_{1};
+};
 
 #endif  // OSTREL_PLATFORM_POSIX_COM_INTERNAL_H

@@ -1,5 +1,6 @@
 // OLE Automation strings and variants: SysAllocString, SysAllocStringLen,
-// SysStringLen, SysFreeString, VariantInit and VariantClear.
+// SysStringLen, SysFreeString, VariantInit and VariantClear (arrays are freed
+// through oleaut32/safe_array.cpp).
 //
 // A BSTR is one malloc block: a 32-bit byte length, the UTF-16 text, a terminator.
 // The pointer handed out is the text. Live BSTRs are counted for the tests.
@@ -102,6 +103,15 @@ void VariantInit(VARIANT* variant) {
 HRESULT VariantClear(VARIANT* variant) {
     if (variant == nullptr) {
         return E_INVALIDARG;
+    }
+    // An array (not one passed by reference) belongs to the variant.
+    if ((variant->vt & (VT_ARRAY | VT_BYREF)) == VT_ARRAY) {
+        const HRESULT hr = SafeArrayDestroy(variant->parray);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        VariantInit(variant);
+        return S_OK;
     }
     switch (variant->vt) {
         case VT_BSTR:

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/wbem/wbem_value.h"
 #include "platform/posix/win32_base.h"
 
 // Heap: make the n-th HeapAlloc or HeapReAlloc from now on fail (1 = the next
@@ -116,5 +117,33 @@ unsigned SeamProgIdLookups();
 // one of those two back.
 void SeamUnregisterProgId(const char16_t* progId);
 void SeamRegisterProgId(const char16_t* progId);
+// COM: safe arrays allocated and not yet destroyed, over the whole process.
+size_t SeamLiveSafeArrays();
+// COM: the call journal. From Start on, CoInitialize, CoCreateInstance,
+// CoSetProxyBlanket, CoUninitialize and the WMI client's methods each write one
+// line with their arguments ("IWbemServices::ExecQuery(WQL, SELECT ..., 48,
+// null)"); Take stops the journal and hands its lines over.
+void SeamComJournalStart();
+std::vector<std::string> SeamComJournalTake();
+
+// WMI: serves the class `className` from a table instead of this machine's
+// inventory: the columns (names and CIM types, in the order the class enumerates
+// them) and rows of values in the VARIANT form WMI hands out, one per column (a
+// short row lacks the rest: VT_NULL). Replaces an earlier table of the same class.
+// The WMI methods fail through SeamFailNthCall under their names
+// ("IWbemLocator::ConnectServer", "IWbemServices::ExecQuery",
+// "IEnumWbemClassObject::Next", "IWbemClassObject::BeginEnumeration",
+// "IWbemClassObject::Next", "IWbemClassObject::EndEnumeration").
+struct WbemTableColumn {
+    std::u16string name;
+    CIMTYPE type;
+};
+void SeamWbemSetTable(const std::u16string& className, const std::vector<WbemTableColumn>& columns,
+                      const std::vector<std::vector<WbemValue>>& rows);
+void SeamWbemClearTables();
+// WMI: the inventory reads /etc, /proc and /sys under this directory instead of
+// "/" (a test's fake machine); an empty root restores "/". uname, statvfs and
+// getifaddrs still answer for the real machine.
+void SeamWbemSetInventoryRoot(const std::string& root);
 
 #endif  // OSTREL_PLATFORM_POSIX_SEAMS_H

@@ -260,3 +260,17 @@ TEST_F(HostTest, LibraryBesideTheHostIsTheDefault) {
 }
 
 }  // namespace
+
+TEST_F(HostTest, QueryWmiPrintsThisMachinesInventory) {
+    const HostRun run =
+        Run({"--library", OSTREL_LIBRARY_PATH, "--property",
+             "WMIQuery=SELECT Caption, OSType FROM Win32_OperatingSystem", "CAQueryWMI"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::regex_match(
+        run.out, std::regex("Progress: 3 2000 0 \\(total 2000\\)\n"
+                            "Property\\(S\\): WMIQuery = \n"
+                            "Property\\(S\\): OperatingSystem_Caption = .+\n"
+                            "Property\\(S\\): OperatingSystem_OSType = 36 \\(0x24\\)\n"
+                            "Action ended: CAQueryWMI\\. Return value 0\\.\n")))
+        << run.out;
+}
