@@ -65,6 +65,38 @@ std::vector<Scenario> MakeScenarios(const std::string& sourceDirectory,
         scenarios.push_back(urn);
     }
     for (const bool deferred : {false, true}) {
+        // Win32_Processor served from a table: three packages, so values merge into
+        // lists and a value that repeats its first four characters replaces them,
+        // columns of every text form (integers, a null, an array).
+        Scenario wmi;
+        wmi.action = "CAQueryWMI";
+        wmi.deferred = deferred;
+        wmi.call = CAQueryWMI;
+        const std::string statement = "SELECT * FROM Win32_Processor WHERE Availability = 3";
+        const SessionSetup input = InputSetup(deferred, u"WMIQuery", statement);
+        wmi.setup = [input](MSIHANDLE install) {
+            input(install);
+            InstallerSetProperty(install, u"Processor_Name", u"set by the package");
+            std::vector<std::vector<WbemValue>> rows;
+            for (const char16_t* id : {u"CPU0", u"CPU1", u"CPU2"}) {
+                rows.push_back({WbemValue::Text(id), WbemValue::Text(u"Ostrel Core 4.2 GHz"),
+                                WbemValue::I4(3), WbemValue::I2(-2), WbemValue::Null(),
+                                WbemValue::Array(VT_BSTR, {WbemValue::Text(u"a")})});
+            }
+            SeamWbemSetTable(u"Win32_Processor",
+                             {{u"DeviceID", CIM_STRING},
+                              {u"Name", CIM_STRING},
+                              {u"Availability", CIM_UINT16},
+                              {u"Level", CIM_SINT16},
+                              {u"Caption", CIM_STRING},
+                              {u"Features", CIM_STRING | CIM_FLAG_ARRAY}},
+                             rows);
+        };
+        // The host serves the class from this machine's inventory instead.
+        wmi.hostArguments = HostInput(deferred, "WMIQuery", statement);
+        scenarios.push_back(wmi);
+    }
+    for (const bool deferred : {false, true}) {
         // The offline page of a copy of the sample installation: only a run that
         // succeeds may change it, and no file may be left beside it.
         Scenario offline;
