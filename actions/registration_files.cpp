@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include "runtime/com_owners.h"
 #include "runtime/context_log.h"
 #include "runtime/file_io.h"
 #include "runtime/heap_string.h"
@@ -62,40 +63,19 @@ DWORD FindBytes(const BYTE* data, DWORD size, DWORD from, const char* needle, DW
     return size;
 }
 
-// Owner of a COM reference handed out through address(), released at the end of
-// the scope. Owners declared later are destroyed first, so references are released
-// in reverse order of acquisition.
-template <typename T>
-class ComRef {
-  public:
-    ComRef() = default;
-    ~ComRef() {
-        if (pointer_ != nullptr) {
-            pointer_->Release();
-        }
-    }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    T* get() const { return pointer_; }
-    T** address() { return &pointer_; }
-
-  private:
-    T* pointer_ = nullptr;
-};
-
 }  // namespace
 
 HRESULT ReadRegistryUrn(LPCWSTR serviceTagPath, BSTR* urn) {
     if (urn == nullptr) {
         return E_INVALIDARG;
     }
-    ComRef<IXMLDOMDocument> document;
+    ScopedCom<IXMLDOMDocument> document;
     HRESULT hr = XmlLoadFile(serviceTagPath, document.address());
     if (FAILED(hr)) {
         LogFailure(hr, "failed to load Service Tag file: %S", serviceTagPath);
         return hr;
     }
-    ComRef<IXMLDOMNode> registry;
+    ScopedCom<IXMLDOMNode> registry;
     hr = XmlFindNode(document.get(), WSTR("//registration_data/registry"), registry.address());
     if (SUCCEEDED(hr) && registry.get() == nullptr) {
         hr = kNotFound;  // the selection succeeded and matched nothing

@@ -6,6 +6,7 @@
 #include "actions/update_offline_reg.h"
 
 #include "actions/registration_files.h"
+#include "runtime/com_owners.h"
 #include "runtime/context_log.h"
 #include "runtime/file_io.h"
 #include "runtime/heap_string.h"
@@ -18,24 +19,6 @@ namespace {
 
 // The page counts for this many ticks of the installer's progress bar.
 constexpr int kProgressTicks = 3000;
-
-// Owner of a BSTR handed out through address(), freed at the end of the scope.
-class OwnedBstr {
-  public:
-    OwnedBstr() = default;
-    ~OwnedBstr() {
-        if (text_ != nullptr) {
-            SysFreeString(text_);
-        }
-    }
-    OwnedBstr(const OwnedBstr&) = delete;
-    OwnedBstr& operator=(const OwnedBstr&) = delete;
-    BSTR get() const { return text_; }
-    BSTR* address() { return &text_; }
-
-  private:
-    BSTR text_ = nullptr;
-};
 
 // The steps after the action has begun. The owners are declared so that they are
 // released in the clean-up order: the service tag bytes, the registry URN, the
@@ -50,7 +33,7 @@ HRESULT UpdateOfflineRegistration() {
     HeapString installPath;
     ScopedHeap<CHAR> encodedTag;
     HeapString serviceTagPath;
-    OwnedBstr registryUrn;
+    ScopedBstr registryUrn;
     ByteBuffer serviceTag;
     DWORD serviceTagSize = 0;
     DWORD inputMode = kInputImmediate;

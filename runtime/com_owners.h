@@ -23,6 +23,12 @@ class ScopedCom {
     T* operator->() const { return pointer_; }
     // Where a call hands out the reference; the owner must be empty.
     T** address() { return &pointer_; }
+    // Hands the reference on; the owner no longer releases it.
+    T* Detach() {
+        T* pointer = pointer_;
+        pointer_ = nullptr;
+        return pointer;
+    }
     void Reset() {
         if (pointer_ != nullptr) {
             pointer_->Release();

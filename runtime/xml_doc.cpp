@@ -5,6 +5,8 @@
 // and written plainly, because the installer calls one action at a time.
 #include "runtime/xml_doc.h"
 
+#include "runtime/com_owners.h"
+
 namespace {
 
 // IXMLDOMDocument, by number, so that no interface-identifier library is needed.
@@ -17,57 +19,6 @@ constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006E);
 
 LONG volatile XmlUseCount = 0;
 CLSID XmlDocumentClass = {};
-
-// Owner of one COM reference, released at the end of the scope unless handed on.
-template <typename T>
-class ScopedCom {
-  public:
-    ScopedCom() = default;
-    ~ScopedCom() {
-        if (pointer_ != nullptr) {
-            pointer_->Release();
-        }
-    }
-    ScopedCom(const ScopedCom&) = delete;
-    ScopedCom& operator=(const ScopedCom&) = delete;
-    T* get() const { return pointer_; }
-    T** address() { return &pointer_; }
-    // Hands the reference on; the owner no longer releases it.
-    T* Detach() {
-        T* pointer = pointer_;
-        pointer_ = nullptr;
-        return pointer;
-    }
-
-  private:
-    T* pointer_ = nullptr;
-};
-
-// Owner of one BSTR, freed at the end of the scope.
-class ScopedBstr {
-  public:
-    explicit ScopedBstr(LPCWSTR text) : text_(SysAllocString(text)) {}
-    ~ScopedBstr() { SysFreeString(text_); }
-    ScopedBstr(const ScopedBstr&) = delete;
-    ScopedBstr& operator=(const ScopedBstr&) = delete;
-    BSTR get() const { return text_; }
-
-  private:
-    BSTR text_;
-};
-
-// Owner of one VARIANT, cleared at the end of the scope.
-class ScopedVariant {
-  public:
-    ScopedVariant() { VariantInit(&value_); }
-    ~ScopedVariant() { VariantClear(&value_); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-    VARIANT* get() { return &value_; }
-
-  private:
-    VARIANT value_;
-};
 
 }  // namespace
 
