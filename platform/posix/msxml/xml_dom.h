@@ -11,7 +11,6 @@
 
 #include <libxml/tree.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,29 +73,5 @@ HRESULT DomNodeSelectSingle(const XmlTreeRef& tree, xmlNodePtr node, BSTR query,
 IXMLDOMNode* WrapDomNode(const XmlTreeRef& tree, xmlNodePtr node);
 // A new attribute map of the element `node`, one reference; null when memory is short.
 IXMLDOMNamedNodeMap* WrapDomAttributes(const XmlTreeRef& tree, xmlNodePtr node);
-
-// Reference counting shared by the classes. Each class keeps its destructor
-// private and names ComRefCount a friend, so that only the last Release deletes it.
-class ComRefCount {
-  public:
-    ComRefCount() { ComObjectCreated(); }
-    ~ComRefCount() { ComObjectDestroyed(); }
-    ComRefCount(const ComRefCount&) = delete;
-    ComRefCount& operator=(const ComRefCount&) = delete;
-    ULONG Add() { return ++count_; }
-    // Drops one reference of `owner`, the object holding this count, and deletes it
-    // with the last one; the references left.
-    template <typename Owner>
-    ULONG Release(Owner* owner) {
-        const ULONG left = --count_;
-        if (left == 0) {
-            delete owner;
-        }
-        return left;
-    }
-
-  private:
-    std::atomic<ULONG> count_{1};
-};
 
 #endif  // OSTREL_PLATFORM_POSIX_XML_DOM_H

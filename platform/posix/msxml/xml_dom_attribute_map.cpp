@@ -12,16 +12,7 @@ class DomAttributeMap final : public IXMLDOMNamedNodeMap {
         : tree_(std::move(tree)), element_(element) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IXMLDOMNamedNodeMap)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IXMLDOMNamedNodeMap*>(this);
-        AddRef();
-        return S_OK;
+        return QueryOneInterface<IXMLDOMNamedNodeMap>(this, iid, IID_IXMLDOMNamedNodeMap, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
     ULONG STDMETHODCALLTYPE Release() override { return refs_.Release(this); }
@@ -66,10 +57,10 @@ class DomAttributeMap final : public IXMLDOMNamedNodeMap {
     }
 
   private:
-    friend class ::ComRefCount;
+    friend class ::ComReferences;
     ~DomAttributeMap() = default;
 
-    ComRefCount refs_;
+    ComReferences refs_;
     XmlTreeRef tree_;
     xmlNodePtr element_;
 };

@@ -278,10 +278,10 @@ class DomDocument final : public IXMLDOMDocument, public DomNodeSource {
     xmlNodePtr Node() const override { return reinterpret_cast<xmlNodePtr>(tree_->doc); }
 
   private:
-    friend class ::ComRefCount;
+    friend class ::ComReferences;
     ~DomDocument() = default;
 
-    ComRefCount refs_;
+    ComReferences refs_;
     XmlTreeRef tree_;
     VARIANT_BOOL async_ = VARIANT_TRUE;
     VARIANT_BOOL resolveExternals_ = VARIANT_TRUE;

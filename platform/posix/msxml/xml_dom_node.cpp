@@ -90,10 +90,10 @@ class DomNode final : public IXMLDOMElement, public DomNodeSource {
     xmlNodePtr Node() const override { return node_; }
 
   private:
-    friend class ::ComRefCount;
+    friend class ::ComReferences;
     ~DomNode() = default;
 
-    ComRefCount refs_;
+    ComReferences refs_;
     XmlTreeRef tree_;
     xmlNodePtr node_;
 };

@@ -54,4 +54,29 @@ class ComReferences {
     std::atomic<ULONG> count_{1};
 };
 
+// QueryInterface of a class that serves one interface besides IUnknown: `self`,
+// with a new reference, for IUnknown or `served`; E_NOINTERFACE for anything else.
+template <typename Interface>
+HRESULT QueryOneInterface(Interface* self, REFIID asked, REFIID served, void** object) {
+    if (object == nullptr) {
+        return E_POINTER;
+    }
+    *object = nullptr;
+    if (!IsEqualGUID(asked, IID_IUnknown) && !IsEqualGUID(asked, served)) {
+        return E_NOINTERFACE;
+    }
+    *object = self;
+    self->AddRef();
+    return S_OK;
+}
+
+// Release that also writes "Interface::Release() -> left" to the call journal. The
+// owner may be gone when it returns: only `left` and the name are used after.
+template <typename Owner>
+ULONG ReleaseWithJournal(ComReferences& references, Owner* owner, const char* interfaceName) {
+    const ULONG left = references.Release(owner);
+    ComJournal(std::string(interfaceName) + "::Release() -> " + std::to_string(left));
+    return left;
+}
+
 #endif  // OSTREL_PLATFORM_POSIX_COM_INTERNAL_H

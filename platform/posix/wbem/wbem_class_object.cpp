@@ -44,22 +44,11 @@ class WbemClassObject final : public IWbemClassObject {
     explicit WbemClassObject(WbemObjectRef object) : object_(std::move(object)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IWbemClassObject)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IWbemClassObject*>(this);
-        AddRef();
-        return S_OK;
+        return QueryOneInterface<IWbemClassObject>(this, iid, IID_IWbemClassObject, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
     ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = refs_.Release(this);
-        ComJournal("IWbemClassObject::Release() -> " + std::to_string(left));
-        return left;
+        return ReleaseWithJournal(refs_, this, "IWbemClassObject");
     }
 
     HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override {

@@ -17,22 +17,11 @@ class WbemEnumerator final : public IEnumWbemClassObject {
         : rows_(std::move(rows)), pendingStatus_(pendingStatus), forwardOnly_(forwardOnly) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IEnumWbemClassObject)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IEnumWbemClassObject*>(this);
-        AddRef();
-        return S_OK;
+        return QueryOneInterface<IEnumWbemClassObject>(this, iid, IID_IEnumWbemClassObject, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
     ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = refs_.Release(this);
-        ComJournal("IEnumWbemClassObject::Release() -> " + std::to_string(left));
-        return left;
+        return ReleaseWithJournal(refs_, this, "IEnumWbemClassObject");
     }
 
     HRESULT STDMETHODCALLTYPE Reset() override {

@@ -64,22 +64,11 @@ bool IsLocalCimv2(const std::u16string& path, bool* remote) {
 class WbemLocator final : public IWbemLocator {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IWbemLocator)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IWbemLocator*>(this);
-        AddRef();
-        return S_OK;
+        return QueryOneInterface<IWbemLocator>(this, iid, IID_IWbemLocator, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
     ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = refs_.Release(this);
-        ComJournal("IWbemLocator::Release() -> " + std::to_string(left));
-        return left;
+        return ReleaseWithJournal(refs_, this, "IWbemLocator");
     }
 
     HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR networkResource, const BSTR user,

@@ -24,22 +24,11 @@ class WbemServices final : public IWbemServices {
     WbemServices() = default;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        *object = nullptr;
-        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IWbemServices)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IWbemServices*>(this);
-        AddRef();
-        return S_OK;
+        return QueryOneInterface<IWbemServices>(this, iid, IID_IWbemServices, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
     ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = refs_.Release(this);
-        ComJournal("IWbemServices::Release() -> " + std::to_string(left));
-        return left;
+        return ReleaseWithJournal(refs_, this, "IWbemServices");
     }
 
     HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
