@@ -116,7 +116,10 @@ int main(int argc, char** argv) {
     std::string error;
     switch (ParseOptions(args, &options, &error)) {
         case ParseOutcome::Help:
-            std::fputs(UsageText(), stdout);
+            std::fputs(UsageText().c_str(), stdout);
+            return 0;
+        case ParseOutcome::Version:
+            std::fputs(VersionText().c_str(), stdout);
             return 0;
         case ParseOutcome::Error:
             Fail(error);

@@ -1,7 +1,9 @@
-// The host's pieces without a process: how it reads its command line and the log
-// lines it makes of the installer's messages, progress state included.
+// The host's pieces without a process: how it reads its command line (every
+// option documented with an example that parses) and the log lines it makes of
+// the installer's messages, progress state included.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -187,6 +189,77 @@ TEST(HostCommandLine, ReadsTheUploadOptions) {
     }
     EXPECT_EQ(Parse({"--trust-ca", "", "X"}, &options, &error), ParseOutcome::Error);
     EXPECT_EQ(Parse({"--open-with", "", "X"}, &options, &error), ParseOutcome::Error);
+}
+
+TEST(HostCommandLine, VersionStopsTheReading) {
+    HostOptions options;
+    std::string error;
+    EXPECT_EQ(Parse({"--version"}, &options, &error), ParseOutcome::Version);
+    EXPECT_EQ(Parse({"--mode", "deferred", "--version", "--bogus"}, &options, &error),
+              ParseOutcome::Version);
+    EXPECT_EQ(VersionText(), "ostrel-ca-run " OSTREL_VERSION "\n");
+}
+
+// A command line as a shell splits it: words apart at blanks, "..." kept whole.
+std::vector<std::string> ShellWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false;
+    bool inWord = false;
+    for (char c : line) {
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (c == ' ' && !quoted) {
+            if (inWord) {
+                words.push_back(word);
+            }
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+TEST(HostCommandLine, EveryOptionHasAnExampleThatParses) {
+    const auto examples = UsageExamples();
+    // The options scripts, the torture harness and the demo call the host with.
+    for (const char* relied :
+         {"--property", "--custom-action-data", "--mode", "--policy", "--answer",
+          "--default-answer", "--fail-call", "--fail-points-from", "--trust-ca", "--connect-to",
+          "--open-with", "--log", "--library", "--help", "--version"}) {
+        EXPECT_NE(std::find_if(examples.begin(), examples.end(),
+                               [relied](const std::pair<std::string, std::string>& example) {
+                                   return example.first == relied;
+                               }),
+                  examples.end())
+            << relied;
+    }
+    const std::string usage = UsageText();
+    for (const auto& example : examples) {
+        const std::string& option = example.first;
+        EXPECT_NE(usage.find("\n  " + option), std::string::npos) << option;
+        EXPECT_NE(usage.find("e.g. " + example.second + "\n"), std::string::npos) << option;
+        std::vector<std::string> words = ShellWords(example.second);
+        ASSERT_GE(words.size(), 2u) << example.second;
+        EXPECT_EQ(words[0], "ostrel-ca-run");
+        words.erase(words.begin());
+        EXPECT_NE(std::find(words.begin(), words.end(), option), words.end())
+            << "the example of " << option << " does not use it: " << example.second;
+        HostOptions options;
+        std::string error;
+        const ParseOutcome outcome = Parse(words, &options, &error);
+        const ParseOutcome expected = option == "--help"      ? ParseOutcome::Help
+                                      : option == "--version" ? ParseOutcome::Version
+                                                              : ParseOutcome::Run;
+        EXPECT_EQ(outcome, expected) << example.second << ": " << error;
+    }
 }
 
 TEST(HostCommandLine, DoubleDashEndsOptions) {

@@ -141,6 +141,15 @@ TEST_F(HostTest, HelpDocumentsTheExitStatus) {
     EXPECT_EQ(run.err, "");
 }
 
+TEST_F(HostTest, VersionPrintsTheProjectVersion) {
+    const HostRun run = Run({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(std::regex_match(run.out, std::regex("ostrel-ca-run [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << run.out;
+    EXPECT_EQ(run.out, "ostrel-ca-run " OSTREL_VERSION "\n");
+    EXPECT_EQ(run.err, "");
+}
+
 TEST_F(HostTest, UnknownActionOrLibraryExitsOne) {
     const std::vector<std::vector<std::string>> failures = {
         {"--library", OSTREL_LIBRARY_PATH, "CANoSuchAction"},
@@ -200,8 +209,8 @@ TEST_F(HostTest, FailedCallShowsTheActionsFailureLines) {
 TEST_F(HostTest, FailingEveryPointFromOneOnRepeatsATortureRun) {
     // Points 1 and 2 of CASetRegDateTime are the database handle and the value's
     // block: from the second on, the value cannot be made and no line can be sent.
-    const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "--fail-points-from", "2",
-                             "CASetRegDateTime"});
+    const HostRun run =
+        Run({"--library", OSTREL_LIBRARY_PATH, "--fail-points-from", "2", "CASetRegDateTime"});
     EXPECT_EQ(run.status, 1603 % 256) << run.err;
     EXPECT_EQ(run.out, "Action ended: CASetRegDateTime. Return value 1603.\n");
 }
