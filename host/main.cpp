@@ -1,7 +1,8 @@
 // ostrel-ca-run: the Linux installer host. It loads libostrel_ca.so, opens an
 // in-process installer session, puts the command line's properties, run mode,
 // logging policy and scripted answers into it, calls one custom action with the
-// install handle and prints the installer log of the run as it happens.
+// install handle and prints the installer log of the run as it happens; on a
+// terminal it draws the action's progress as a bar on standard error.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "host/action_library.h"
 #include "host/log_printer.h"
 #include "host/options.h"
+#include "host/progress_bar.h"
 #include "platform/posix/msi/installer_session.h"
 #include "platform/posix/shared/seams.h"
 #include "platform/posix/shared/utf.h"
@@ -80,7 +82,8 @@ int Run(const HostOptions& options) {
         return kExitHostFailure;
     }
 
-    LogPrinter printer(logFile);
+    ProgressBar bar(ProgressBar::WantedOn(stderr) ? stderr : nullptr, options.action);
+    LogPrinter printer(logFile, &bar);
     const MSIHANDLE install = InstallerOpenSession();
     PrepareSession(install, options);
     InstallerSetMessageObserver(
@@ -101,6 +104,7 @@ int Run(const HostOptions& options) {
         printer.PrintProperty(Utf16ToUtf8(name), Utf16ToUtf8(InstallerGetProperty(install, name)));
     }
     printer.PrintActionEnded(options.action, returnValue);
+    printer.Finish();
     InstallerCloseSession(install);
     if (logFile != nullptr) {
         std::fclose(logFile);

@@ -73,7 +73,8 @@ const char kUsageHead[] =
     "session and prints what the installer log would show, as it happens: each\n"
     "information line, each progress record with the progress state it gives,\n"
     "then 'Property(S): NAME = VALUE' for every property the action changed and\n"
-    "the action's return value.\n"
+    "the action's return value. When standard error is a terminal, a progress\n"
+    "bar there follows the progress records; in a pipe or a file there is none.\n"
     "\n"
     "Options (each option's value is the next argument; -- ends the options):\n";
 

@@ -1,14 +1,19 @@
 // The host's pieces without a process: how it reads its command line (every
-// option documented with an example that parses) and the log lines it makes of
-// the installer's messages, progress state included.
+// option documented with an example that parses), the log lines it makes of the
+// installer's messages, progress state included, and the progress bar it draws.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "host/log_printer.h"
 #include "host/options.h"
+#include "host/progress_bar.h"
+#include "host/progress_state.h"
 
 namespace {
 
@@ -35,7 +40,7 @@ InstallerMessage Progress(int type, int ticks, int third) {
 }
 
 TEST(HostLogLines, ProgressShowsTheStateTheInstallerKeeps) {
-    LogPrinter printer(nullptr);
+    LogPrinter printer(nullptr, nullptr);
     EXPECT_EQ(printer.DescribeMessage(Progress(3, 2000, 0)), "Progress: 3 2000 0 (total 2000)");
     EXPECT_EQ(printer.DescribeMessage(Progress(3, 1000, 0)), "Progress: 3 1000 0 (total 3000)");
     EXPECT_EQ(printer.DescribeMessage(Progress(1, 1, 0)),
@@ -54,7 +59,7 @@ TEST(HostLogLines, ProgressShowsTheStateTheInstallerKeeps) {
 }
 
 TEST(HostLogLines, ProgressCountsSaturateAndReadIntegerText) {
-    LogPrinter printer(nullptr);
+    LogPrinter printer(nullptr, nullptr);
     printer.DescribeMessage(Progress(3, 2147483647, 0));
     printer.DescribeMessage(Progress(3, 2147483647, 0));
     EXPECT_EQ(printer.DescribeMessage(Progress(3, 2, 0)), "Progress: 3 2 0 (total 4294967296)");
@@ -67,13 +72,160 @@ TEST(HostLogLines, ProgressCountsSaturateAndReadIntegerText) {
 }
 
 TEST(HostLogLines, InfoLinesAreTheirTextAsIs) {
-    LogPrinter printer(nullptr);
+    LogPrinter printer(nullptr, nullptr);
     InstallerMessage info;
     info.type = INSTALLMESSAGE_INFO;
     info.fields = {Text(u"CAQueryWMI:  Error 0x80070057: caf\u00e9 100%")};
     EXPECT_EQ(printer.DescribeMessage(info), "CAQueryWMI:  Error 0x80070057: caf\xc3\xa9 100%");
     info.fields = {InstallerField()};
     EXPECT_EQ(printer.DescribeMessage(info), "");
+}
+
+TEST(HostLogLines, ActionDataMovesTheBarOnlyWhenTheActionAskedForIt) {
+    InstallerMessage actionData;
+    actionData.type = INSTALLMESSAGE_ACTIONDATA;
+    actionData.fields = {Text(u"file.txt")};
+
+    ProgressState state;
+    EXPECT_FALSE(state.started());
+    state.Apply(actionData);
+    EXPECT_FALSE(state.started()) << "action data alone is no progress";
+    state.Apply(Progress(0, 100, 0));
+    state.Apply(actionData);
+    EXPECT_EQ(state.position(), 0) << "no (1, ticks, 1) yet";
+    state.Apply(Progress(1, 7, 1));
+    state.Apply(actionData);
+    state.Apply(actionData);
+    EXPECT_EQ(state.position(), 14);
+    state.Apply(Progress(1, 1, 0));
+    state.Apply(actionData);
+    EXPECT_EQ(state.position(), 14) << "explicit reports: action data no longer moves it";
+    EXPECT_EQ(state.total(), 100);
+    EXPECT_TRUE(state.started());
+}
+
+// ---------------------------------------------------------------- progress bar
+
+std::string Repeat(char c, size_t count) {
+    return std::string(count, c);
+}
+
+TEST(HostProgressBar, RendersPositionOfTotal) {
+    EXPECT_EQ(RenderProgressBar("CAQueryWMI", 0, 2000, 120),
+              "CAQueryWMI [" + Repeat('-', 40) + "]   0% 0/2000 ticks");
+    EXPECT_EQ(RenderProgressBar("CAQueryWMI", 1000, 2000, 120),
+              "CAQueryWMI [" + Repeat('#', 20) + Repeat('-', 20) + "]  50% 1000/2000 ticks");
+    // A third of 40 cells is 13 whole cells.
+    EXPECT_EQ(RenderProgressBar("A", 1, 3, 120),
+              "A [" + Repeat('#', 13) + Repeat('-', 27) + "]  33% 1/3 ticks");
+    EXPECT_EQ(RenderProgressBar("A", 3000, 3000, 120),
+              "A [" + Repeat('#', 40) + "] 100% 3000/3000 ticks");
+}
+
+TEST(HostProgressBar, PositionsOutsideTheTotalStayOnTheBar) {
+    EXPECT_EQ(RenderProgressBar("A", 2500, 2000, 120),
+              "A [" + Repeat('#', 40) + "] 100% 2500/2000 ticks");
+    EXPECT_EQ(RenderProgressBar("A", -500, 2000, 120),
+              "A [" + Repeat('-', 40) + "]   0% -500/2000 ticks");
+    EXPECT_EQ(RenderProgressBar("A", INT64_MAX - 1, INT64_MAX, 120).substr(0, 49),
+              "A [" + Repeat('#', 39) + Repeat('-', 1) + "]  99%");
+    EXPECT_EQ(RenderProgressBar("A", INT64_MAX, INT64_MAX, 120).substr(0, 49),
+              "A [" + Repeat('#', 40) + "] 100%");
+}
+
+TEST(HostProgressBar, WithoutATotalTheBarIsFullOnceItMoved) {
+    // A deferred action only moves the bar: the total was the script's business.
+    EXPECT_EQ(RenderProgressBar("CAUpdateOfflineReg", 3000, 0, 120),
+              "CAUpdateOfflineReg [" + Repeat('#', 40) + "] 3000 ticks, no total");
+    EXPECT_EQ(RenderProgressBar("A", 0, 0, 120), "A [" + Repeat('-', 40) + "] 0 ticks, no total");
+    EXPECT_EQ(RenderProgressBar("A", 10, -5, 120),
+              "A [" + Repeat('#', 40) + "] 10 ticks, no total");
+}
+
+TEST(HostProgressBar, NarrowTerminalsShortenTheBarThenCutTheLine) {
+    // 60 columns: 59 characters, "A [" and "]   0% 0/2000 ticks" leave 37 cells.
+    EXPECT_EQ(RenderProgressBar("A", 0, 2000, 60), "A [" + Repeat('-', 37) + "]   0% 0/2000 ticks");
+    // Never fewer than 10 cells; the line is cut instead, never wider than
+    // the terminal less its last column.
+    const std::string narrow = RenderProgressBar("CAUpdateOfflineReg", 3000, 0, 40);
+    EXPECT_EQ(narrow,
+              ("CAUpdateOfflineReg [" + Repeat('#', 10) + "] 3000 ticks, no total").substr(0, 39));
+    EXPECT_EQ(RenderProgressBar("A", 1, 2, 1), "");
+    EXPECT_EQ(RenderProgressBar("A", 1, 2, 0), "");
+    // A label cut inside a UTF-8 sequence loses the whole character.
+    EXPECT_EQ(RenderProgressBar("\xc3\xa9\xc3\xa9", 0, 1, 3), "\xc3\xa9");
+    EXPECT_EQ(RenderProgressBar("a\xc3\xa9", 0, 1, 3), "a");
+}
+
+// What a bar writes to its terminal, through a memory stream.
+class CapturedTerminal {
+  public:
+    CapturedTerminal() : stream_(open_memstream(&buffer_, &size_)) {}
+    ~CapturedTerminal() {
+        if (stream_ != nullptr) {
+            std::fclose(stream_);
+        }
+        std::free(buffer_);
+    }
+    FILE* stream() { return stream_; }
+    std::string Text() {
+        std::fflush(stream_);
+        return std::string(buffer_, size_);
+    }
+
+  private:
+    char* buffer_ = nullptr;
+    size_t size_ = 0;
+    FILE* stream_;
+};
+
+TEST(HostProgressBar, DrawsInPlaceHidesForOtherLinesAndStaysAtTheEnd) {
+    CapturedTerminal terminal;
+    ASSERT_NE(terminal.stream(), nullptr);
+    ProgressBar bar(terminal.stream(), "A");
+    bar.Hide();
+    bar.Finish();
+    EXPECT_EQ(terminal.Text(), "") << "nothing drawn: nothing to hide or leave";
+
+    ProgressState state;
+    state.Apply(Progress(3, 10, 0));
+    // Not a terminal: the width falls back to 80 columns.
+    const std::string line = RenderProgressBar("A", 0, 10, 80);
+    bar.Show(state);
+    bar.Hide();
+    bar.Hide();
+    bar.Show(state);
+    bar.Finish();
+    EXPECT_EQ(terminal.Text(), "\r" + line + "\033[K" + "\r\033[K" + "\r" + line + "\033[K\n");
+}
+
+TEST(HostProgressBar, FinishDrawsAHiddenBarAgain) {
+    CapturedTerminal terminal;
+    ASSERT_NE(terminal.stream(), nullptr);
+    ProgressBar bar(terminal.stream(), "A");
+    ProgressState state;
+    state.Apply(Progress(1, 1, 0));
+    state.Apply(Progress(2, 5, 0));
+    const std::string line = RenderProgressBar("A", 5, 0, 80);
+    bar.Show(state);
+    bar.Hide();
+    bar.Finish();
+    bar.Finish();
+    EXPECT_EQ(terminal.Text(), "\r" + line + "\033[K\r\033[K\r" + line + "\033[K\n");
+}
+
+TEST(HostProgressBar, NoTerminalNoBar) {
+    ProgressBar bar(nullptr, "A");
+    ProgressState state;
+    state.Apply(Progress(3, 10, 0));
+    bar.Show(state);
+    bar.Hide();
+    bar.Finish();  // nothing to write to, nothing written: no crash
+    FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(ProgressBar::WantedOn(file));
+    EXPECT_FALSE(ProgressBar::WantedOn(nullptr));
+    std::fclose(file);
 }
 
 // ---------------------------------------------------------------- command line

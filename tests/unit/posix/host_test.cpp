@@ -1,10 +1,7 @@
 // ostrel-ca-run as a program: its exit statuses, its error lines and what it
 // prints for real actions of the library. Each case runs the host in a child
 // process (posix_spawn, no shell) with its output sent to files.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,28 +10,15 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "host_runner.h"
 #include "registration_service.h"
-
-extern char** environ;
 
 namespace {
 
-struct HostRun {
-    int status = -1;  // the exit status, or -1 when the host did not exit normally
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using HostRun = ProgramRun;
 
 class HostTest : public ::testing::Test {
   protected:
@@ -52,40 +36,7 @@ class HostTest : public ::testing::Test {
 
     // Runs the host with `args`, its standard output and error going to files.
     HostRun Run(const std::vector<std::string>& args) {
-        HostRun run;
-        std::vector<char*> argv;
-        std::string program = OSTREL_HOST_PATH;
-        argv.push_back(&program[0]);
-        std::vector<std::string> copies(args);
-        for (std::string& arg : copies) {
-            argv.push_back(&arg[0]);
-        }
-        argv.push_back(nullptr);
-
-        const std::string outPath = dir_ + "/out";
-        const std::string errPath = dir_ + "/err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        pid_t child = 0;
-        const int spawned =
-            posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(spawned, 0) << "cannot start " << program;
-        if (spawned != 0) {
-            return run;
-        }
-        int wstatus = 0;
-        EXPECT_EQ(waitpid(child, &wstatus, 0), child);
-        if (WIFEXITED(wstatus)) {
-            run.status = WEXITSTATUS(wstatus);
-        }
-        run.out = ReadFile(outPath);
-        run.err = ReadFile(errPath);
-        return run;
+        return RunProgram(OSTREL_HOST_PATH, args, dir_);
     }
 
     static bool IsOneLine(const std::string& text) {
@@ -185,7 +136,7 @@ TEST_F(HostTest, LogFileHoldsEveryPrintedLine) {
         std::regex_match(run.out, std::regex("Property\\(S\\): NewURN = urn:st:uuid:[0-9a-f-]{36}\n"
                                              "Action ended: CACreateURN\\. Return value 0\\.\n")))
         << run.out;
-    EXPECT_EQ(ReadFile(log), run.out);
+    EXPECT_EQ(ReadTextFile(log), run.out);
 }
 
 TEST_F(HostTest, FailedActionExitsWithItsCodeModulo256) {
@@ -246,11 +197,11 @@ TEST_F(HostTest, SendServiceTagReachesTheLocalServiceAndOpensTheBrowser) {
     const auto requests = service.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].path, "/reg/svctag?product=ostrel-desk&v=4.2");
-    EXPECT_EQ(requests[0].body, ReadFile(install + "svctag.xml"));
+    EXPECT_EQ(requests[0].body, ReadTextFile(install + "svctag.xml"));
     // The opener runs on its own: its record comes when it comes.
     std::string opened;
     for (int wait = 0; wait < 500 && opened.empty(); ++wait) {
-        opened = ReadFile(dir_ + "/opened");
+        opened = ReadTextFile(dir_ + "/opened");
         usleep(20000);
     }
     EXPECT_EQ(opened, "https://register.example.com/reg/svctag?product=ostrel-desk&v=4.2");
@@ -282,4 +233,6 @@ TEST_F(HostTest, QueryWmiPrintsThisMachinesInventory) {
                             "Property\\(S\\): OperatingSystem_OSType = 36 \\(0x24\\)\n"
                             "Action ended: CAQueryWMI\\. Return value 0\\.\n")))
         << run.out;
+    // Standard error is a file here, not a terminal: no progress bar.
+    EXPECT_EQ(run.err, "");
 }
