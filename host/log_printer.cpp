@@ -103,11 +103,6 @@ void LogPrinter::PrintLine(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-    if (logFile_ != nullptr) {
-        std::fwrite(line.data(), 1, line.size(), logFile_);
-        std::fputc('\n', logFile_);
-        std::fflush(logFile_);
-    }
     if (bar_ != nullptr && progress_.started()) {
         bar_->Show(progress_);
     }

@@ -1,12 +1,10 @@
 // What ostrel-ca-run prints on standard output: the lines an installer log would
 // show for the messages of an action, the properties it changed and its return
-// value, each flushed at once, and to the log file if one is open. When a
-// progress bar is drawn on the terminal, it is kept below these lines and
-// follows the progress state they describe.
+// value, each flushed at once. When a progress bar is drawn on the terminal, it
+// is kept below these lines and follows the progress state they describe.
 #ifndef OSTREL_HOST_LOG_PRINTER_H
 #define OSTREL_HOST_LOG_PRINTER_H
 
-#include <cstdio>
 #include <string>
 
 #include "host/progress_bar.h"
@@ -19,9 +17,8 @@ std::string MessageText(const InstallerMessage& message);
 
 class LogPrinter {
   public:
-    // `logFile` and `bar` may be null (no log file, no bar); they stay owned by
-    // the caller.
-    LogPrinter(FILE* logFile, ProgressBar* bar) : logFile_(logFile), bar_(bar) {}
+    // `bar` may be null (no bar); it stays owned by the caller.
+    explicit LogPrinter(ProgressBar* bar) : bar_(bar) {}
 
     // Prints the message as it arrived: an information line as its text, a
     // progress record as its fields and the progress state it leads to.
@@ -39,7 +36,6 @@ class LogPrinter {
     void PrintLine(const std::string& line);
     std::string DescribeProgress(const InstallerMessage& message);
 
-    FILE* logFile_;
     ProgressBar* bar_;
     ProgressState progress_;
 };

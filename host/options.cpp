@@ -58,7 +58,12 @@ const OptionDoc kOptions[] = {
      "argument instead of xdg-open",
      "ostrel-ca-run --open-with /bin/echo --property PostRegistration=/tmp/myapp/ "
      "CASendServiceTag"},
-    {"--log", "FILE", "also write every printed line to FILE",
+    {"--log", "FILE",
+     "write a verbose installer log of the run to FILE, laid out as\n"
+     "'msiexec /l*v' writes one: 'MSI (s) (PID:TID) [time]:' engine lines,\n"
+     "PROPERTY CHANGE lines, Action start and Action ended (Return value 1\n"
+     "success, 2 cancel, 3 failure), the action's information lines and the\n"
+     "closing 'Property(S): NAME = VALUE' dump of every property",
      "ostrel-ca-run --log urn.log CACreateURN"},
     {"--library", "PATH", "the library to load (default: libostrel_ca.so beside this program)",
      "ostrel-ca-run --library build/linux-asan/libostrel_ca.so CACreateURN"},

@@ -1,16 +1,18 @@
-// The host's pieces without a process: how it reads its command line (every
-// option documented with an example that parses), the log lines it makes of the
-// installer's messages, progress state included, and the progress bar it draws.
+// The host's pieces without a process: how it reads its command line, the log
+// lines it makes of the installer's messages, progress state included, the
+// progress bar it draws and the layout of its msiexec-style verbose log.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "host/log_printer.h"
+#include "host/msi_log.h"
 #include "host/options.h"
 #include "host/progress_bar.h"
 #include "host/progress_state.h"
@@ -40,7 +42,7 @@ InstallerMessage Progress(int type, int ticks, int third) {
 }
 
 TEST(HostLogLines, ProgressShowsTheStateTheInstallerKeeps) {
-    LogPrinter printer(nullptr, nullptr);
+    LogPrinter printer(nullptr);
     EXPECT_EQ(printer.DescribeMessage(Progress(3, 2000, 0)), "Progress: 3 2000 0 (total 2000)");
     EXPECT_EQ(printer.DescribeMessage(Progress(3, 1000, 0)), "Progress: 3 1000 0 (total 3000)");
     EXPECT_EQ(printer.DescribeMessage(Progress(1, 1, 0)),
@@ -59,7 +61,7 @@ TEST(HostLogLines, ProgressShowsTheStateTheInstallerKeeps) {
 }
 
 TEST(HostLogLines, ProgressCountsSaturateAndReadIntegerText) {
-    LogPrinter printer(nullptr, nullptr);
+    LogPrinter printer(nullptr);
     printer.DescribeMessage(Progress(3, 2147483647, 0));
     printer.DescribeMessage(Progress(3, 2147483647, 0));
     EXPECT_EQ(printer.DescribeMessage(Progress(3, 2, 0)), "Progress: 3 2 0 (total 4294967296)");
@@ -72,7 +74,7 @@ TEST(HostLogLines, ProgressCountsSaturateAndReadIntegerText) {
 }
 
 TEST(HostLogLines, InfoLinesAreTheirTextAsIs) {
-    LogPrinter printer(nullptr, nullptr);
+    LogPrinter printer(nullptr);
     InstallerMessage info;
     info.type = INSTALLMESSAGE_INFO;
     info.fields = {Text(u"CAQueryWMI:  Error 0x80070057: caf\u00e9 100%")};
@@ -226,6 +228,112 @@ TEST(HostProgressBar, NoTerminalNoBar) {
     EXPECT_FALSE(ProgressBar::WantedOn(file));
     EXPECT_FALSE(ProgressBar::WantedOn(nullptr));
     std::fclose(file);
+}
+
+// ---------------------------------------------------------------- verbose log
+
+// A clock that moves 1 ms each time it is read, from 9:05:03.007 on 7 March 2026.
+struct SteppingClock {
+    int reads = 0;
+    LogTime operator()() {
+        LogTime time;
+        time.year = 2026;
+        time.month = 3;
+        time.day = 7;
+        time.hour = 9;
+        time.minute = 5;
+        time.second = 3;
+        time.millisecond = 7 + reads++;
+        return time;
+    }
+};
+
+std::string LogOf(const std::function<void(MsiLog&)>& write) {
+    CapturedTerminal file;
+    SteppingClock clock;
+    {
+        MsiLog log(file.stream(), 0x12345, 0x678AB, std::ref(clock));
+        write(log);
+    }
+    return file.Text();
+}
+
+TEST(HostVerboseLog, LinesAreLaidOutAsMsiexecWritesThem) {
+    const std::string text = LogOf([](MsiLog& log) {
+        log.Started();
+        log.PropertyAdded(MsiLog::Source::Engine, "UpdateRegistration", "/tmp/app/");
+        log.ActionStart("CAUpdateOfflineReg");
+        log.EngineLine("Invoking custom action.");
+        log.PropertyDeleted(MsiLog::Source::Action, "UpdateRegistration", "/tmp/app/");
+        log.PropertyModified(MsiLog::Source::Action, "A", "old", "new");
+        log.PropertyAdded(MsiLog::Source::Action, "B", "it's");
+        log.PlainLine(
+            "CAUpdateOfflineReg:  Error 0x80004005: failed to write offline registration file.");
+        log.ActionEnded("CAUpdateOfflineReg", 1603);
+        log.Property("A", "new");
+        log.Property("Empty", "");
+        log.Stopped();
+    });
+    EXPECT_EQ(
+        text,
+        "=== Logging started: 3/7/2026  9:05:03 ===\n"
+        "MSI (s) (45:AB) [09:05:03:008]: PROPERTY CHANGE: Adding UpdateRegistration property. "
+        "Its value is '/tmp/app/'.\n"
+        "MSI (s) (45:AB) [09:05:03:009]: Doing action: CAUpdateOfflineReg\n"
+        "Action start 9:05:03: CAUpdateOfflineReg.\n"
+        "MSI (s) (45:AB) [09:05:03:011]: Invoking custom action.\n"
+        "MSI (s) (45!AB) [09:05:03:012]: PROPERTY CHANGE: Deleting UpdateRegistration "
+        "property. Its current value is '/tmp/app/'.\n"
+        "MSI (s) (45!AB) [09:05:03:013]: PROPERTY CHANGE: Modifying A property. Its current "
+        "value is 'old'. Its new value: 'new'.\n"
+        "MSI (s) (45!AB) [09:05:03:014]: PROPERTY CHANGE: Adding B property. Its value is "
+        "'it's'.\n"
+        "CAUpdateOfflineReg:  Error 0x80004005: failed to write offline registration file.\n"
+        "CustomAction CAUpdateOfflineReg returned actual error code 1603\n"
+        "Action ended 9:05:03: CAUpdateOfflineReg. Return value 3.\n"
+        "Property(S): A = new\n"
+        "Property(S): Empty = \n"
+        "=== Logging stopped: 3/7/2026  9:05:03 ===\n");
+}
+
+TEST(HostVerboseLog, ReturnValuesFollowMsiexec) {
+    EXPECT_EQ(MsiexecReturnValue(0), 1);
+    EXPECT_EQ(MsiexecReturnValue(1602), 2);
+    EXPECT_EQ(MsiexecReturnValue(1603), 3);
+    // Any other code is a failure to msiexec.
+    EXPECT_EQ(MsiexecReturnValue(1), 3);
+    EXPECT_EQ(MsiexecReturnValue(0x80004005u), 3);
+
+    const std::string success = LogOf([](MsiLog& log) { log.ActionEnded("CACreateURN", 0); });
+    EXPECT_EQ(success, "Action ended 9:05:03: CACreateURN. Return value 1.\n")
+        << "no error code line for a success";
+    const std::string cancel = LogOf([](MsiLog& log) { log.ActionEnded("CACreateURN", 1602); });
+    EXPECT_EQ(cancel,
+              "CustomAction CACreateURN returned actual error code 1602\n"
+              "Action ended 9:05:03: CACreateURN. Return value 2.\n");
+}
+
+TEST(HostVerboseLog, TimesArePaddedWhereMsiexecPadsThem) {
+    CapturedTerminal file;
+    LogTime time;
+    time.year = 2027;
+    time.month = 12;
+    time.day = 31;
+    time.hour = 23;
+    time.minute = 59;
+    time.second = 58;
+    time.millisecond = 999;
+    {
+        MsiLog log(file.stream(), 0x4, 0x100, [time] { return time; });
+        log.Started();
+        log.EngineLine("x");
+        log.ActionStart("A");
+    }
+    EXPECT_EQ(file.Text(),
+              "=== Logging started: 12/31/2027  23:59:58 ===\n"
+              "MSI (s) (04:00) [23:59:58:999]: x\n"
+              "MSI (s) (04:00) [23:59:58:999]: Doing action: A\n"
+              "Action start 23:59:58: A.\n");
 }
 
 // ---------------------------------------------------------------- command line

@@ -127,18 +127,6 @@ TEST_F(HostTest, SetRegDateTimePrintsTheStampAndReturnsZero) {
         << run.out;
 }
 
-TEST_F(HostTest, LogFileHoldsEveryPrintedLine) {
-    const std::string log = dir_ + "/log";
-    const HostRun run = Run(
-        {"--log", log, "--library", OSTREL_LIBRARY_PATH, "--property", "Input=x", "CACreateURN"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(
-        std::regex_match(run.out, std::regex("Property\\(S\\): NewURN = urn:st:uuid:[0-9a-f-]{36}\n"
-                                             "Action ended: CACreateURN\\. Return value 0\\.\n")))
-        << run.out;
-    EXPECT_EQ(ReadTextFile(log), run.out);
-}
-
 TEST_F(HostTest, FailedActionExitsWithItsCodeModulo256) {
     // Without its input the WMI action fails with 1603.
     const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "CAQueryWMI"});
