@@ -1,7 +1,9 @@
 // ostrel-ca-run: the Linux installer host. It loads libostrel_ca.so, opens an
 // in-process installer session, puts the command line's properties, run mode,
 // logging policy and scripted answers into it, calls one custom action with the
-// install handle and prints the installer log of the run as it happens.
+// install handle and prints the installer log of the run as it happens; with
+// --log it also writes the run as an msiexec verbose log, and on a terminal it
+// draws the action's progress as a bar on standard error.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,6 +11,8 @@
 #include "host/action_library.h"
 #include "host/log_printer.h"
 #include "host/options.h"
+#include "host/progress_bar.h"
+#include "host/run_log.h"
 #include "platform/posix/msi/installer_session.h"
 #include "platform/posix/shared/seams.h"
 #include "platform/posix/shared/utf.h"
@@ -57,34 +61,35 @@ void PrepareSession(MSIHANDLE install, const HostOptions& options) {
 }
 
 int Run(const HostOptions& options) {
-    FILE* logFile = nullptr;
-    if (!options.logPath.empty()) {
-        logFile = std::fopen(options.logPath.c_str(), "w");
-        if (logFile == nullptr) {
-            Fail("cannot open log file " + options.logPath);
-            return kExitHostFailure;
-        }
+    RunLog log;
+    if (!options.logPath.empty() && !log.Open(options.logPath)) {
+        Fail("cannot open log file " + options.logPath);
+        return kExitHostFailure;
     }
     ActionLibrary library;
     std::string error;
     CustomAction action = nullptr;
-    if (!library.Load(options.libraryPath, &error)) {
-        Fail(error);
-    } else if ((action = library.Find(options.action)) == nullptr) {
-        Fail("no action " + options.action + " in " + library.path());
+    if (library.Load(options.libraryPath, &error)) {
+        action = library.Find(options.action);
+        if (action == nullptr) {
+            error = "no action " + options.action + " in " + library.path();
+        }
     }
     if (action == nullptr) {
-        if (logFile != nullptr) {
-            std::fclose(logFile);
-        }
+        Fail(error);
+        log.HostFailure(error);
         return kExitHostFailure;
     }
 
-    LogPrinter printer(logFile);
+    ProgressBar bar(ProgressBar::WantedOn(stderr) ? stderr : nullptr, options.action);
+    LogPrinter printer(&bar);
     const MSIHANDLE install = InstallerOpenSession();
     PrepareSession(install, options);
-    InstallerSetMessageObserver(
-        [&printer](const InstallerMessage& message) { printer.PrintMessage(message); });
+    log.BeginAction(install, options, library.path());
+    InstallerSetMessageObserver([&printer, &log](const InstallerMessage& message) {
+        log.Message(message);
+        printer.PrintMessage(message);
+    });
     // Armed last, so that only the action's own calls are counted.
     for (const FailedCall& call : options.failedCalls) {
         SeamFailNthCall(call.api.c_str(), call.nth, call.code);
@@ -97,14 +102,13 @@ int Run(const HostOptions& options) {
     SeamClearFailures();
     InstallerSetMessageObserver(nullptr);
 
+    log.EndAction(install, options.action, returnValue);
     for (const std::u16string& name : InstallerChangedProperties(install)) {
         printer.PrintProperty(Utf16ToUtf8(name), Utf16ToUtf8(InstallerGetProperty(install, name)));
     }
     printer.PrintActionEnded(options.action, returnValue);
+    printer.Finish();
     InstallerCloseSession(install);
-    if (logFile != nullptr) {
-        std::fclose(logFile);
-    }
     return ExitStatusFor(returnValue);
 }
 
@@ -116,7 +120,10 @@ int main(int argc, char** argv) {
     std::string error;
     switch (ParseOptions(args, &options, &error)) {
         case ParseOutcome::Help:
-            std::fputs(UsageText(), stdout);
+            std::fputs(UsageText().c_str(), stdout);
+            return 0;
+        case ParseOutcome::Version:
+            std::fputs(VersionText().c_str(), stdout);
             return 0;
         case ParseOutcome::Error:
             Fail(error);

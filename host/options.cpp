@@ -8,47 +8,114 @@
 
 namespace {
 
-const char kUsage[] =
+// Every option, with its value, what it does and one example of its use. The
+// parser knows an option only from here, so --help cannot miss one.
+struct OptionDoc {
+    const char* name;
+    const char* value;  // null: the option takes no value
+    const char* text;
+    const char* example;
+};
+
+const OptionDoc kOptions[] = {
+    {"--property", "NAME=VALUE", "set a property before the action runs (repeatable)",
+     "ostrel-ca-run --property \"WMIQuery=SELECT Name FROM Win32_Processor\" CAQueryWMI"},
+    {"--custom-action-data", "VALUE", "set CustomActionData, the input of a deferred action",
+     "ostrel-ca-run --mode deferred --custom-action-data /tmp/myapp/ CAUpdateOfflineReg"},
+    {"--mode", "MODE", "immediate (default), deferred, rollback or commit",
+     "ostrel-ca-run --mode commit --custom-action-data /tmp/myapp/ CAUpdateOfflineReg"},
+    {"--policy", "VALUE", "the installer logging policy value \"Logging\"",
+     "ostrel-ca-run --policy voicewarmup CASetRegDateTime"},
+    {"--answer", "TYPE:N=ANSWER",
+     "answer the N-th message of TYPE (info or progress) with ANSWER; 2 is\n"
+     "Cancel (repeatable); here a cancel on the first information line",
+     "ostrel-ca-run --fail-call UuidCreate:1=1739 --answer info:1=2 CACreateURN"},
+    {"--default-answer", "TYPE=ANSWER",
+     "answer every other message of TYPE with ANSWER; here a cancel on every\n"
+     "information line",
+     "ostrel-ca-run --default-answer info=2 --fail-call MsiSetPropertyW:1=6 CASetRegDateTime"},
+    {"--fail-call", "API:N=CODE",
+     "make the N-th call of the system call API fail with CODE (decimal or\n"
+     "0x hexadecimal), to see how the action reports it (repeatable)",
+     "ostrel-ca-run --fail-call MsiSetPropertyW:1=6 CASetRegDateTime"},
+    {"--fail-points-from", "K",
+     "make the K-th call through the platform layer and every call after it\n"
+     "fail with its usual failure, as the torture harness numbers them",
+     "ostrel-ca-run --fail-points-from 2 CASetRegDateTime"},
+    {"--trust-ca", "FILE",
+     "for HTTPS, also trust the CA certificates in FILE (PEM), besides the\n"
+     "system's trust store",
+     "ostrel-ca-run --trust-ca build/demo-certs/ca.pem --property "
+     "PostRegistration=/tmp/myapp/ CASendServiceTag"},
+    {"--connect-to", "HOST:PORT:ADDRESS:PORT",
+     "connect to ADDRESS:PORT whenever HOST:PORT is asked for, without a\n"
+     "proxy; TLS still checks the certificate for HOST (repeatable); an IPv6\n"
+     "ADDRESS goes in brackets",
+     "ostrel-ca-run --connect-to register.example.com:443:127.0.0.1:8443 --trust-ca ca.pem "
+     "--property PostRegistration=/tmp/myapp/ CASendServiceTag"},
+    {"--open-with", "PROGRAM",
+     "give what the action opens (a file or URL) to PROGRAM as its one\n"
+     "argument instead of xdg-open",
+     "ostrel-ca-run --open-with /bin/echo --property PostRegistration=/tmp/myapp/ "
+     "CASendServiceTag"},
+    {"--log", "FILE",
+     "write a verbose installer log of the run to FILE, laid out as\n"
+     "'msiexec /l*v' writes one: 'MSI (s) (PID:TID) [time]:' engine lines,\n"
+     "PROPERTY CHANGE lines, Action start and Action ended (Return value 1\n"
+     "success, 2 cancel, 3 failure), the action's information lines and the\n"
+     "closing 'Property(S): NAME = VALUE' dump of every property",
+     "ostrel-ca-run --log urn.log CACreateURN"},
+    {"--library", "PATH", "the library to load (default: libostrel_ca.so beside this program)",
+     "ostrel-ca-run --library build/linux-asan/libostrel_ca.so CACreateURN"},
+    {"--help", nullptr, "print this text and exit", "ostrel-ca-run --help"},
+    {"--version", nullptr, "print the version and exit", "ostrel-ca-run --version"},
+};
+
+const char kUsageHead[] =
     "Usage: ostrel-ca-run [options] ACTION\n"
+    "       ostrel-ca-run --help | --version\n"
     "Runs the custom action ACTION of libostrel_ca.so in an in-process installer\n"
     "session and prints what the installer log would show, as it happens: each\n"
     "information line, each progress record with the progress state it gives,\n"
     "then 'Property(S): NAME = VALUE' for every property the action changed and\n"
-    "the action's return value.\n"
+    "the action's return value. When standard error is a terminal, a progress\n"
+    "bar there follows the progress records; in a pipe or a file there is none.\n"
     "\n"
-    "Options:\n"
-    "  --property NAME=VALUE      set a property before the action runs (repeatable)\n"
-    "  --custom-action-data VALUE set CustomActionData\n"
-    "  --mode MODE                immediate (default), deferred, rollback or commit\n"
-    "  --policy VALUE             the installer logging policy value \"Logging\"\n"
-    "  --answer TYPE:N=ANSWER     answer the N-th message of TYPE (info or progress)\n"
-    "                             with ANSWER, e.g. info:3=2 cancels on the third\n"
-    "                             information line (repeatable)\n"
-    "  --default-answer TYPE=ANSWER  answer every other message of TYPE with ANSWER\n"
-    "  --fail-call API:N=CODE     make the N-th call of the system call API fail\n"
-    "                             with CODE, to see how the action reports it, e.g.\n"
-    "                             MsiSetPropertyW:1=6 (repeatable)\n"
-    "  --fail-points-from K       make the K-th call through the platform layer and\n"
-    "                             every call after it fail with its usual failure,\n"
-    "                             as the torture harness numbers them\n"
-    "  --trust-ca FILE            for HTTPS, also trust the CA certificates in FILE\n"
-    "                             (PEM), besides the system's trust store\n"
-    "  --connect-to HOST:PORT:ADDRESS:PORT  connect to ADDRESS:PORT whenever\n"
-    "                             HOST:PORT is asked for, without a proxy; TLS still\n"
-    "                             checks the certificate for HOST (repeatable), e.g.\n"
-    "                             register.example.com:443:127.0.0.1:8443\n"
-    "  --open-with PROGRAM        give what the action opens (a file or URL) to\n"
-    "                             PROGRAM as its one argument instead of xdg-open\n"
-    "  --log FILE                 also write every printed line to FILE\n"
-    "  --library PATH             the library to load (default: libostrel_ca.so\n"
-    "                             beside this program)\n"
-    "  --help                     print this text\n"
+    "Options (each option's value is the next argument; -- ends the options):\n";
+
+const char kUsageTail[] =
     "\n"
     "Exit status: the action's return value when it is 0; otherwise the return\n"
     "value modulo 256 (1602 gives 66, 1603 gives 67), and 255 for a non-zero value\n"
     "that is a multiple of 256, so that a failure never exits 0. 1: the library\n"
     "could not be loaded, the action is not in it, or the log file could not be\n"
     "opened. 2: the command line is wrong.\n";
+
+// The option's description, each of its lines indented under the option.
+std::string DescribeOption(const OptionDoc& option) {
+    std::string text = std::string("  ") + option.name;
+    if (option.value != nullptr) {
+        text += std::string(" ") + option.value;
+    }
+    text += "\n      ";
+    for (const char* c = option.text; *c != '\0'; ++c) {
+        text += *c;
+        if (*c == '\n') {
+            text += "      ";
+        }
+    }
+    text += std::string("\n      e.g. ") + option.example + "\n";
+    return text;
+}
+
+const OptionDoc* FindOption(const std::string& name) {
+    for (const OptionDoc& option : kOptions) {
+        if (name == option.name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
 
 // A whole decimal integer in the range of int, sign allowed.
 bool ParseInt(const std::string& text, int* value) {
@@ -194,8 +261,24 @@ bool ParseRedirection(const std::string& text, Redirection* redirection, std::st
 
 }  // namespace
 
-const char* UsageText() {
-    return kUsage;
+std::string UsageText() {
+    std::string text = kUsageHead;
+    for (const OptionDoc& option : kOptions) {
+        text += DescribeOption(option);
+    }
+    return text + kUsageTail;
+}
+
+std::string VersionText() {
+    return "ostrel-ca-run " OSTREL_VERSION "\n";
+}
+
+std::vector<std::pair<std::string, std::string>> UsageExamples() {
+    std::vector<std::pair<std::string, std::string>> examples;
+    for (const OptionDoc& option : kOptions) {
+        examples.emplace_back(option.name, option.example);
+    }
+    return examples;
 }
 
 int ExitStatusFor(unsigned returnValue) {
@@ -230,12 +313,10 @@ ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* opt
         if (arg == "--help" || arg == "-h") {
             return ParseOutcome::Help;
         }
-        const bool known = arg == "--property" || arg == "--custom-action-data" ||
-                           arg == "--mode" || arg == "--policy" || arg == "--answer" ||
-                           arg == "--default-answer" || arg == "--fail-call" || arg == "--log" ||
-                           arg == "--library" || arg == "--trust-ca" || arg == "--connect-to" ||
-                           arg == "--open-with" || arg == "--fail-points-from";
-        if (!known) {
+        if (arg == "--version") {
+            return ParseOutcome::Version;
+        }
+        if (FindOption(arg) == nullptr) {
             *error = "unknown option '" + arg + "'";
             return ParseOutcome::Error;
         }

@@ -49,15 +49,20 @@ struct HostOptions {
     std::string action;
 };
 
-enum class ParseOutcome { Run, Help, Error };
+enum class ParseOutcome { Run, Help, Version, Error };
 
 // Reads the arguments after the program name. On Error, `error` holds a one-line
-// description of the first problem found; --help stops the reading at once.
+// description of the first problem found; --help and --version stop the reading
+// at once.
 ParseOutcome ParseOptions(const std::vector<std::string>& args, HostOptions* options,
                           std::string* error);
 
-// The text printed by --help.
-const char* UsageText();
+// The text printed by --help: every option with one example of its use.
+std::string UsageText();
+// The examples of UsageText: each option with its example, a whole command line.
+std::vector<std::pair<std::string, std::string>> UsageExamples();
+// The line printed by --version.
+std::string VersionText();
 
 // The exit status for an action's return value, as --help states it: 0 stays 0;
 // anything else is taken modulo 256 but never becomes 0, so a failure never

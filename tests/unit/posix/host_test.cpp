@@ -1,10 +1,7 @@
 // ostrel-ca-run as a program: its exit statuses, its error lines and what it
 // prints for real actions of the library. Each case runs the host in a child
 // process (posix_spawn, no shell) with its output sent to files.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,28 +10,15 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "host_runner.h"
 #include "registration_service.h"
-
-extern char** environ;
 
 namespace {
 
-struct HostRun {
-    int status = -1;  // the exit status, or -1 when the host did not exit normally
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using HostRun = ProgramRun;
 
 class HostTest : public ::testing::Test {
   protected:
@@ -52,40 +36,7 @@ class HostTest : public ::testing::Test {
 
     // Runs the host with `args`, its standard output and error going to files.
     HostRun Run(const std::vector<std::string>& args) {
-        HostRun run;
-        std::vector<char*> argv;
-        std::string program = OSTREL_HOST_PATH;
-        argv.push_back(&program[0]);
-        std::vector<std::string> copies(args);
-        for (std::string& arg : copies) {
-            argv.push_back(&arg[0]);
-        }
-        argv.push_back(nullptr);
-
-        const std::string outPath = dir_ + "/out";
-        const std::string errPath = dir_ + "/err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        pid_t child = 0;
-        const int spawned =
-            posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(spawned, 0) << "cannot start " << program;
-        if (spawned != 0) {
-            return run;
-        }
-        int wstatus = 0;
-        EXPECT_EQ(waitpid(child, &wstatus, 0), child);
-        if (WIFEXITED(wstatus)) {
-            run.status = WEXITSTATUS(wstatus);
-        }
-        run.out = ReadFile(outPath);
-        run.err = ReadFile(errPath);
-        return run;
+        return RunProgram(OSTREL_HOST_PATH, args, dir_);
     }
 
     static bool IsOneLine(const std::string& text) {
@@ -141,6 +92,15 @@ TEST_F(HostTest, HelpDocumentsTheExitStatus) {
     EXPECT_EQ(run.err, "");
 }
 
+TEST_F(HostTest, VersionPrintsTheProjectVersion) {
+    const HostRun run = Run({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(std::regex_match(run.out, std::regex("ostrel-ca-run [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << run.out;
+    EXPECT_EQ(run.out, "ostrel-ca-run " OSTREL_VERSION "\n");
+    EXPECT_EQ(run.err, "");
+}
+
 TEST_F(HostTest, UnknownActionOrLibraryExitsOne) {
     const std::vector<std::vector<std::string>> failures = {
         {"--library", OSTREL_LIBRARY_PATH, "CANoSuchAction"},
@@ -167,18 +127,6 @@ TEST_F(HostTest, SetRegDateTimePrintsTheStampAndReturnsZero) {
         << run.out;
 }
 
-TEST_F(HostTest, LogFileHoldsEveryPrintedLine) {
-    const std::string log = dir_ + "/log";
-    const HostRun run = Run(
-        {"--log", log, "--library", OSTREL_LIBRARY_PATH, "--property", "Input=x", "CACreateURN"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(
-        std::regex_match(run.out, std::regex("Property\\(S\\): NewURN = urn:st:uuid:[0-9a-f-]{36}\n"
-                                             "Action ended: CACreateURN\\. Return value 0\\.\n")))
-        << run.out;
-    EXPECT_EQ(ReadFile(log), run.out);
-}
-
 TEST_F(HostTest, FailedActionExitsWithItsCodeModulo256) {
     // Without its input the WMI action fails with 1603.
     const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "CAQueryWMI"});
@@ -200,8 +148,8 @@ TEST_F(HostTest, FailedCallShowsTheActionsFailureLines) {
 TEST_F(HostTest, FailingEveryPointFromOneOnRepeatsATortureRun) {
     // Points 1 and 2 of CASetRegDateTime are the database handle and the value's
     // block: from the second on, the value cannot be made and no line can be sent.
-    const HostRun run = Run({"--library", OSTREL_LIBRARY_PATH, "--fail-points-from", "2",
-                             "CASetRegDateTime"});
+    const HostRun run =
+        Run({"--library", OSTREL_LIBRARY_PATH, "--fail-points-from", "2", "CASetRegDateTime"});
     EXPECT_EQ(run.status, 1603 % 256) << run.err;
     EXPECT_EQ(run.out, "Action ended: CASetRegDateTime. Return value 1603.\n");
 }
@@ -237,11 +185,11 @@ TEST_F(HostTest, SendServiceTagReachesTheLocalServiceAndOpensTheBrowser) {
     const auto requests = service.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].path, "/reg/svctag?product=ostrel-desk&v=4.2");
-    EXPECT_EQ(requests[0].body, ReadFile(install + "svctag.xml"));
+    EXPECT_EQ(requests[0].body, ReadTextFile(install + "svctag.xml"));
     // The opener runs on its own: its record comes when it comes.
     std::string opened;
     for (int wait = 0; wait < 500 && opened.empty(); ++wait) {
-        opened = ReadFile(dir_ + "/opened");
+        opened = ReadTextFile(dir_ + "/opened");
         usleep(20000);
     }
     EXPECT_EQ(opened, "https://register.example.com/reg/svctag?product=ostrel-desk&v=4.2");
@@ -273,4 +221,6 @@ TEST_F(HostTest, QueryWmiPrintsThisMachinesInventory) {
                             "Property\\(S\\): OperatingSystem_OSType = 36 \\(0x24\\)\n"
                             "Action ended: CAQueryWMI\\. Return value 0\\.\n")))
         << run.out;
+    // Standard error is a file here, not a terminal: no progress bar.
+    EXPECT_EQ(run.err, "");
 }
