@@ -42,6 +42,8 @@ PROPERTY = re.compile(r"^Property\(S\): (\S+) = (.*)$")
 LOG_STARTED = re.compile(r"=== Logging started: \d+/\d+/\d+\s+(\d+):(\d\d):(\d\d) ===")
 
 MACHINES = {0x014C: "i686", 0x8664: "x86_64"}
+# msidbCustomActionTypeInScript: the action is deferred, run from the install script.
+CA_IN_SCRIPT = 1024
 
 # The sample page's form action, and the same address on localhost.
 SAMPLE_DESTINATION = "https://register.example.com/reg/svctag?product=ostrel-desk&v=4.2"
@@ -253,6 +255,32 @@ class Wine:
 
     def stop(self):
         subprocess.run([self.wineserver, "-k"], env=self.env, timeout=60)
+
+
+def custom_action_types(msi):
+    """{action: (type, source, target)} from the package's CustomAction table."""
+    result = subprocess.run(
+        ["msiinfo", "export", msi, "CustomAction"], capture_output=True, text=True, timeout=60
+    )
+    rows = {}
+    # Two header lines (column names, column types) and the table's key line.
+    for line in result.stdout.splitlines()[3:]:
+        fields = line.split("\t")
+        if len(fields) >= 4 and fields[1].isdigit():
+            rows[fields[0]] = (int(fields[1]), fields[2], fields[3])
+    return rows
+
+
+def package_properties(msi):
+    """{name: value} from the package's Property table."""
+    result = subprocess.run(
+        ["msiinfo", "export", msi, "Property"], capture_output=True, text=True, timeout=60
+    )
+    rows = {}
+    for line in result.stdout.splitlines()[3:]:
+        name, _, value = line.partition("\t")
+        rows[name] = value
+    return rows
 
 
 def unix_path(prefix, windows_path):
