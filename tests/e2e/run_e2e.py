@@ -35,13 +35,15 @@ import shutil
 import subprocess
 import sys
 import time
+from xml.etree import ElementTree
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from wine_install import (  # noqa: E402  (lives beside this file)
-    EXAMPLE_INSTALL, LOCAL_DESTINATION, MSIEXEC_TIMEOUT, SERVICE_LISTEN, SERVICE_PATH,
-    LocalService, Log, Wine, build_recorder, clear_opened, custom_action_types, decode_log,
-    localhost_page, machine_store_verdict, make_certificates, opened_targets, pe_machine,
+    EXAMPLE_INSTALL, LOCAL_DESTINATION, MSIEXEC_TIMEOUT, SAMPLE_WXS, SERVICE_LISTEN,
+    SERVICE_PATH, LocalService, Log, Wine, build_recorder, clear_opened,
+    copy_install_for_localhost, custom_action_types, decode_log, localhost_page,
+    machine_store_verdict, make_certificates, opened_targets, package_properties, pe_machine,
     trust_ca_and_set_open_verbs, unix_path,
 )
 PACKAGES_DIR = os.path.join(HERE, "packages")
@@ -98,6 +100,11 @@ PACKAGE_ACTIONS["send_service_tag_ignore.wxs"] = {"SendServiceTag": False}
 # Files a package takes besides the DLL: package -> function(out_dir) that puts
 # them beside the .wxs before wixl runs.
 PACKAGE_SOURCES = {}
+# Packages whose source lives outside packages/: package -> its path.
+PACKAGE_PATHS = {}
+# Preprocessor variables a package's source takes: package -> {name: value}, given
+# to wixl as -D NAME=VALUE (values relative to the package's folder).
+PACKAGE_DEFINES = {}
 
 # Type bits an action adds to 1 (or 1025): msidbCustomActionTypeContinue (64) is
 # what Return="ignore" gives.
@@ -155,7 +162,8 @@ def build_package(wxs_name, dll, machine, out_dir):
     shutil.copyfile(dll, os.path.join(out_dir, "ostrel_ca.dll"))
     if wxs_name in PACKAGE_SOURCES:
         PACKAGE_SOURCES[wxs_name](out_dir)
-    with open(os.path.join(PACKAGES_DIR, wxs_name), encoding="utf-8") as f:
+    path = PACKAGE_PATHS.get(wxs_name, os.path.join(PACKAGES_DIR, wxs_name))
+    with open(path, encoding="utf-8") as f:
         source = f.read().replace("@DLL@", "ostrel_ca.dll")
     queries = WMI_QUERIES.get(wxs_name, []) + [q[:2] for q in WMI_REFUSED.get(wxs_name, [])]
     for action, statement in queries:
@@ -166,8 +174,11 @@ def build_package(wxs_name, dll, machine, out_dir):
     with open(wxs, "w", encoding="utf-8") as f:
         f.write(source)
     arch = "x64" if machine == "x86_64" else "x86"
+    defines = []
+    for name, value in PACKAGE_DEFINES.get(wxs_name, {}).items():
+        defines += ["-D", f"{name}={value}"]
     result = subprocess.run(
-        ["wixl", "-a", arch, "-o", os.path.basename(msi), os.path.basename(wxs)],
+        ["wixl", "-a", arch, *defines, "-o", os.path.basename(msi), os.path.basename(wxs)],
         cwd=out_dir,
         capture_output=True,
         text=True,
@@ -682,10 +693,10 @@ PACKAGE_SOURCES["send_service_tag.wxs"] = prepare_send_service_tag_sources
 PACKAGE_SOURCES["send_service_tag_ignore.wxs"] = prepare_send_service_tag_sources
 
 
-def prepare_prefix_for_upload(report, wine, machine, work):
+def prepare_prefix_for_upload(report, wine, machine, work, tag=None):
     """Makes the test certificates, builds the recorder, and trusts the CA and sets
     the open verbs inside the prefix. Returns the certificate directory, or None."""
-    tag = f"[{machine}] send_service_tag setup"
+    tag = tag or f"[{machine}] send_service_tag setup"
     cert_dir = os.path.join(work, "certs")
     made = make_certificates(cert_dir)
     if not report.check(made.returncode == 0, f"{tag}: test certificates made", made.stderr[-400:]):
@@ -1033,6 +1044,193 @@ def run_wmi_deferred(report, wine, machine, dll, out_dir):
 
 
 SUITES += [run_wmi_immediate, run_wmi_deferred]
+
+
+# ------------------------------------------------------------- sample authoring
+#
+# examples/ostrel_desk.wxs, the package an author would write, built as it stands
+# (wixl -D OstrelCaDll=... -D InstallSource=...) around a copy of examples/install
+# whose page posts to localhost, and installed with REGISTRATIONCONSENT=1 against
+# the local service on 127.0.0.1:443, then again without consent.
+
+SAMPLE = "ostrel_desk.wxs"
+SAMPLE_SOURCE_DIR = "ostrel-desk-install"
+CA_NO_IMPERSONATE = 2048
+SAMPLE_EXPORTS = ("CASetRegDateTime", "CACreateURN", "CAQueryWMI", "CAUpdateOfflineReg",
+                  "CASendServiceTag")
+SAMPLE_IMMEDIATE = ["StampRegistrationTime", "MintInstanceUrn", "QueryInventory",
+                    "SetUpdateOfflineRegistration"]
+SAMPLE_CONSENTED = ["SetPostRegistration", "SendServiceTag"]
+
+PACKAGE_PATHS[SAMPLE] = SAMPLE_WXS
+PACKAGE_DEFINES[SAMPLE] = {"OstrelCaDll": "ostrel_ca.dll", "InstallSource": SAMPLE_SOURCE_DIR}
+PACKAGE_SOURCES[SAMPLE] = lambda out_dir: copy_install_for_localhost(
+    os.path.join(out_dir, SAMPLE_SOURCE_DIR))
+PACKAGE_ACTIONS[SAMPLE] = {
+    "StampRegistrationTime": False,
+    "MintInstanceUrn": False,
+    "QueryInventory": False,
+    "UpdateOfflineRegistration": True,
+    "SendServiceTag": False,
+}
+# The deferred merge runs as LocalSystem (it rewrites a file in Program Files);
+# the upload's failure must not fail the install.
+ACTION_TYPE_EXTRA[(SAMPLE, "UpdateOfflineRegistration")] = CA_NO_IMPERSONATE
+ACTION_TYPE_EXTRA[(SAMPLE, "SendServiceTag")] = CA_CONTINUE
+
+
+def merged_sample_page(page, service_tag):
+    """What the merge must make of the page: the first "WXYZ" replaced by the
+    registry URN, the first "TUVW" after it by the service tag with each double
+    quote written as %22 (the tag's bytes up to a zero byte)."""
+    urn = ElementTree.fromstring(service_tag).find(".//registry").get("urn").encode("ascii")
+    encoded = service_tag.split(b"\0", 1)[0].replace(b'"', b"%22")
+    at = page.index(b"WXYZ")
+    page = page[:at] + urn + page[at + 4 :]
+    second = page.index(b"TUVW", at)
+    return page[:second] + encoded + page[second + 4 :]
+
+
+def sample_install(report, wine, tag, msi, out_dir, log_name, properties):
+    """Installs the sample; (exit status, Log or None, UTC before, UTC after)."""
+    log_path = os.path.join(out_dir, log_name)
+    if os.path.exists(log_path):
+        os.remove(log_path)
+    clear_opened(wine)
+    before = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+    started = time.monotonic()
+    try:
+        code = wine.msiexec(out_dir, os.path.basename(msi), log_name, properties).returncode
+    except subprocess.TimeoutExpired:
+        code = "timeout"
+    wine.wait()  # the recorder too
+    after = datetime.datetime.now(datetime.timezone.utc)
+    report.note(f"{tag}: msiexec took {time.monotonic() - started:.1f} s, log {log_path}")
+    if not report.check(os.path.exists(log_path), f"{tag}: verbose log written"):
+        return code, None, before, after
+    return code, Log.read(log_path), before, after
+
+
+def check_sample_page(report, tag, wine, log, expected):
+    """The installed page is the merge of the installed files; the service tag
+    stays as installed."""
+    install_dir = log.properties.get("INSTALLDIR", "")
+    if not report.check(install_dir.endswith("\\"), f"{tag}: INSTALLDIR in the log",
+                        repr(install_dir)):
+        return
+    page = read_bytes(unix_path(wine.prefix, install_dir + "register.htm"))
+    report.check(page == expected,
+                 f"{tag}: the installed register.htm holds the registry URN and the service "
+                 "tag, quotes as %22", f"{len(page)} bytes, want {len(expected)}")
+    report.check(b"WXYZ" not in page and b"TUVW" not in page,
+                 f"{tag}: no placeholder is left in the installed page")
+    report.check(log.properties.get("CustomActionData") == install_dir,
+                 f"{tag}: the deferred merge got INSTALLDIR as its CustomActionData",
+                 repr(log.properties.get("CustomActionData")))
+
+
+def run_sample_authoring(report, wine, machine, dll, out_dir):
+    tag = f"[{machine}] ostrel_desk"
+    work = os.path.join(out_dir, "sample")
+    os.makedirs(work, exist_ok=True)
+    cert_dir = prepare_prefix_for_upload(report, wine, machine, work, tag=f"{tag} setup")
+    if cert_dir is None:
+        return
+    msi = build_and_check_package(report, tag, SAMPLE, dll, machine, out_dir)
+    if msi is None:
+        return
+    table = package_properties(msi)
+    report.check("REGISTRATIONCONSENT" in table.get("SecureCustomProperties", "").split(";"),
+                 f"{tag}: REGISTRATIONCONSENT is a secure property (reaches the install "
+                 "script of an elevated install)", repr(table.get("SecureCustomProperties")))
+    queries = [("QueryInventory", table.get("WMIQuery", ""))]
+    source = os.path.join(out_dir, SAMPLE_SOURCE_DIR)
+    service_tag = read_bytes(os.path.join(source, "svctag.xml"))
+    expected_page = merged_sample_page(read_bytes(os.path.join(source, "register.htm")),
+                                       service_tag)
+    probe = build_probe(report, machine, out_dir)
+
+    # With consent: every action runs, the service gets the tag, the browser opens.
+    consent = f"{tag} (REGISTRATIONCONSENT=1)"
+    before = run_probe(report, wine, machine, probe, out_dir, consent, queries,
+                       "before") if probe else None
+    service = LocalService(work, cert_dir, "sample-consent", "--status", "200")
+    if not report.check(service.start(), f"{consent}: registration service listens on "
+                        f"{SERVICE_LISTEN}", service.stderr()[-400:]):
+        return
+    try:
+        code, log, start, end = sample_install(report, wine, consent, msi, out_dir,
+                                               "ostrel_desk.log", ["REGISTRATIONCONSENT=1"])
+    finally:
+        service.stop()
+    after = run_probe(report, wine, machine, probe, out_dir, consent, queries,
+                      "after") if probe else None
+    report.check(code == 0, f"{consent}: msiexec /i /qn exits with 0", f"exit {code}")
+    if log is not None:
+        check_results(report, consent, log, SAMPLE_IMMEDIATE + SAMPLE_CONSENTED)
+        check_results(report, consent, log, ["UpdateOfflineRegistration"],
+                      after="InstallFinalize")
+        check_no_failure(report, consent, log, SAMPLE_EXPORTS)
+        check_timestamp(report, consent, log, start, end)
+        check_urn(report, consent, "NewURN", log.properties.get("NewURN"))
+        if before is not None and after is not None:
+            check_wmi_properties(report, consent, log, queries, before, after)
+        report.check("WMIQuery" not in log.properties,
+                     f"{consent}: CAQueryWMI consumed WMIQuery",
+                     repr(log.properties.get("WMIQuery")))
+        check_sample_page(report, consent, wine, log, expected_page)
+    requests = service.events("request")
+    if report.check(len(requests) == 1, f"{consent}: the service got one request",
+                    f"{len(requests)} request(s)"):
+        request = requests[0]
+        headers = {n.lower(): v for n, v in request["headers"]}
+        body = base64.b64decode(request["body_base64"])
+        report.check(request["method"] == "POST" and request["path"] == SERVICE_PATH,
+                     f"{consent}: POST to the form action's path and query",
+                     f"{request['method']} {request['path']}")
+        report.check(body == service_tag, f"{consent}: the body is svctag.xml byte for byte",
+                     f"{len(body)} bytes, want {len(service_tag)}")
+        report.check(headers.get("user-agent") == "User Interface"
+                     and headers.get("content-type") == "text/xml; charset=utf-8",
+                     f"{consent}: User-Agent and Content-Type as added", f"{request['headers']}")
+    opened = opened_targets(wine)
+    report.check(opened == [LOCAL_DESTINATION],
+                 f"{consent}: the browser opens the address that received the post",
+                 f"opened {opened}")
+    if code == 0:
+        uninstall(report, wine, consent, out_dir, msi)
+
+    # Without consent: the page is still merged; nothing is posted, no browser.
+    quiet = f"{tag} (no consent)"
+    service = LocalService(work, cert_dir, "sample-no-consent", "--status", "200")
+    if not report.check(service.start(), f"{quiet}: registration service listens on "
+                        f"{SERVICE_LISTEN}", service.stderr()[-400:]):
+        return
+    try:
+        code, log, _, _ = sample_install(report, wine, quiet, msi, out_dir,
+                                         "ostrel_desk_no_consent.log", [])
+    finally:
+        service.stop()
+    report.check(code == 0, f"{quiet}: msiexec /i /qn exits with 0", f"exit {code}")
+    if log is not None:
+        check_results(report, quiet, log, SAMPLE_IMMEDIATE)
+        check_results(report, quiet, log, ["UpdateOfflineRegistration"],
+                      after="InstallFinalize")
+        check_no_failure(report, quiet, log, SAMPLE_EXPORTS)
+        ran = {action: log.results(action) for action in SAMPLE_CONSENTED}
+        report.check(not any(ran.values()),
+                     f"{quiet}: SetPostRegistration and SendServiceTag do not run", f"{ran}")
+        check_sample_page(report, quiet, wine, log, expected_page)
+    requests = service.events("request")
+    report.check(not requests, f"{quiet}: nothing reaches the service",
+                 f"{len(requests)} request(s)")
+    report.check(opened_targets(wine) == [], f"{quiet}: no browser is opened",
+                 f"opened {opened_targets(wine)}")
+    if code == 0:
+        uninstall(report, wine, quiet, out_dir, msi)
+
+
+SUITES.append(run_sample_authoring)
 
 
 def main():
