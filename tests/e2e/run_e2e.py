@@ -28,37 +28,32 @@ kernel without 32-bit support) is reported as skipped, or as a failure with
 import argparse
 import base64
 import datetime
-import json
 import html
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import time
+from xml.etree import ElementTree
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from wine_install import (  # noqa: E402  (lives beside this file)
+    EXAMPLE_INSTALL, LOCAL_DESTINATION, MSIEXEC_TIMEOUT, SAMPLE_WXS, SERVICE_LISTEN,
+    SERVICE_PATH, LocalService, Log, Wine, build_recorder, clear_opened,
+    copy_install_for_localhost, custom_action_types, decode_log, localhost_page,
+    machine_store_verdict, make_certificates, opened_targets, package_properties, pe_machine,
+    trust_ca_and_set_open_verbs, unix_path,
+)
 PACKAGES_DIR = os.path.join(HERE, "packages")
 
 # POSIX TZ for UTC+05:45: the minutes differ from UTC as well as the hours.
 INSTALL_TZ = "OST-5:45"
 INSTALL_TZ_OFFSET = datetime.timedelta(hours=5, minutes=45)
 
-MSIEXEC_TIMEOUT = 180
-WINEBOOT_TIMEOUT = 300
-
 SYS_DATE_TIME = re.compile(r"^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2}) UTC$")
 URN = re.compile(r"^urn:st:uuid:[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
-FAILURE_LINE = re.compile(r"^(CA[A-Za-z]+):  Error 0x[0-9a-f]+: ")
-LIBRARY_LINE = re.compile(r"^(CASetRegDateTime|CACreateURN|CAQueryWMI|CASendServiceTag|CAUpdateOfflineReg):  ")
-ACTION_ENDED = re.compile(r"^Action ended [^:]*:\d\d:\d\d: (\S+)\. Return value (\d+)\.")
-ACTION_START = re.compile(r"^Action start [^:]*:\d\d:\d\d: (\S+)\.")
-PROPERTY = re.compile(r"^Property\(S\): (\S+) = (.*)$")
-LOG_STARTED = re.compile(r"=== Logging started: \d+/\d+/\d+\s+(\d+):(\d\d):(\d\d) ===")
-
-MACHINES = {0x014C: "i686", 0x8664: "x86_64"}
-
 STAMP_EXPORTS = ("CASetRegDateTime", "CACreateURN")
 
 # The statements of the WMI packages' actions, put in place of @QUERY:Action@.
@@ -105,6 +100,11 @@ PACKAGE_ACTIONS["send_service_tag_ignore.wxs"] = {"SendServiceTag": False}
 # Files a package takes besides the DLL: package -> function(out_dir) that puts
 # them beside the .wxs before wixl runs.
 PACKAGE_SOURCES = {}
+# Packages whose source lives outside packages/: package -> its path.
+PACKAGE_PATHS = {}
+# Preprocessor variables a package's source takes: package -> {name: value}, given
+# to wixl as -D NAME=VALUE (values relative to the package's folder).
+PACKAGE_DEFINES = {}
 
 # Type bits an action adds to 1 (or 1025): msidbCustomActionTypeContinue (64) is
 # what Return="ignore" gives.
@@ -146,84 +146,6 @@ class Report:
         print(f"  .. {text}", flush=True)
 
 
-def pe_machine(path):
-    """The machine of a PE file ('i686', 'x86_64'), or None when it is not one."""
-    with open(path, "rb") as f:
-        head = f.read(4096)
-    if len(head) < 0x40 or head[:2] != b"MZ":
-        return None
-    (pe_offset,) = struct.unpack_from("<I", head, 0x3C)
-    if pe_offset + 6 > len(head) or head[pe_offset : pe_offset + 4] != b"PE\0\0":
-        return None
-    (machine,) = struct.unpack_from("<H", head, pe_offset + 4)
-    return MACHINES.get(machine)
-
-
-def decode_log(raw):
-    """Wine writes the verbose log as UTF-16 (with or without BOM), or as narrow
-    text: UTF-8, or the prefix's ANSI code page (1252), in which a property value
-    with a character beyond ASCII arrives."""
-    if raw.startswith(b"\xff\xfe"):
-        return raw[2:].decode("utf-16-le", errors="replace")
-    if raw.startswith(b"\xfe\xff"):
-        return raw[2:].decode("utf-16-be", errors="replace")
-    if len(raw) >= 4 and raw[1] == 0 and raw[3] == 0:
-        return raw.decode("utf-16-le", errors="replace")
-    try:
-        return raw.decode("utf-8")
-    except UnicodeDecodeError:
-        return raw.decode("cp1252", errors="replace")
-
-
-class Log:
-    """What a verbose install log says about one install."""
-
-    def __init__(self, text):
-        self.lines = [line.rstrip("\r") for line in text.splitlines()]
-        self.properties = {}
-        for line in self.lines:
-            match = PROPERTY.match(line)
-            if match:
-                self.properties[match.group(1)] = match.group(2)
-
-    def results(self, action, after=None):
-        """Return values logged for `action`, only those after the first start of
-        the action `after` when given (the install script runs in InstallFinalize)."""
-        values = []
-        armed = after is None
-        for line in self.lines:
-            start = ACTION_START.match(line)
-            if not armed and start and start.group(1) == after:
-                armed = True
-                continue
-            ended = ACTION_ENDED.match(line)
-            if armed and ended and ended.group(1) == action:
-                values.append(int(ended.group(2)))
-        return values
-
-    def failure_lines(self):
-        return [line for line in self.lines if FAILURE_LINE.match(line)]
-
-    def library_lines(self):
-        return [line for line in self.lines if LIBRARY_LINE.match(line)]
-
-    def failed_actions(self):
-        return [
-            m.group(1)
-            for m in (ACTION_ENDED.match(line) for line in self.lines)
-            if m and m.group(2) != "1"
-        ]
-
-    def local_start_seconds(self):
-        """Seconds into the 12-hour cycle of the log's first local start time."""
-        for line in self.lines:
-            match = LOG_STARTED.search(line)
-            if match:
-                hour, minute, second = (int(g) for g in match.groups())
-                return ((hour % 12) * 3600 + minute * 60 + second) % 43200
-        return None
-
-
 def parse_sys_date_time(value):
     match = SYS_DATE_TIME.match(value or "")
     if not match:
@@ -234,121 +156,14 @@ def parse_sys_date_time(value):
         return None
 
 
-class Wine:
-    """A throwaway prefix and the loaders this host can run."""
-
-    def __init__(self, prefix):
-        self.prefix = prefix
-        self.wine64 = os.environ.get("OSTREL_WINE64") or shutil.which("wine64")
-        if not self.wine64 and os.access("/usr/lib/wine/wine64", os.X_OK):
-            self.wine64 = "/usr/lib/wine/wine64"
-        self.wine32 = os.environ.get("OSTREL_WINE32")
-        if not self.wine32 and os.access("/usr/lib/wine/wine", os.X_OK):
-            self.wine32 = "/usr/lib/wine/wine"
-        self.wineserver = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
-        self.env = dict(os.environ)
-        self.env.update(
-            {
-                "WINEPREFIX": prefix,
-                "WINEDEBUG": "-all",
-                "WINEDLLOVERRIDES": "mscoree,mshtml=",
-                "TZ": INSTALL_TZ,
-            }
-        )
-        self.env.pop("DISPLAY", None)
-
-    def runs(self, loader):
-        """True when the loader starts on this host (a 32-bit one does not where
-        the kernel cannot run 32-bit x86 code)."""
-        if not loader:
-            return False
-        try:
-            result = subprocess.run(
-                [loader, "--version"], capture_output=True, text=True, timeout=60, env=self.env
-            )
-        except OSError as error:
-            self.last_error = str(error)
-            return False
-        self.last_error = (result.stderr or result.stdout).strip()
-        return result.returncode == 0
-
-    def can_run(self, machine):
-        if machine == "x86_64":
-            return self.runs(self.wine64)
-        if machine == "i686":
-            return self.runs(self.wine32)
-        return False
-
-    def loader(self):
-        return self.wine64 if self.runs(self.wine64) else self.wine32
-
-    def loader_for(self, machine):
-        return self.wine64 if machine == "x86_64" else self.wine32
-
-    def run(self, machine, cwd, args, timeout=120):
-        """Runs a Windows program of `machine` in the prefix, with the install's
-        environment (time zone included)."""
-        return subprocess.run(
-            [self.loader_for(machine), *args],
-            cwd=cwd,
-            capture_output=True,
-            text=True,
-            timeout=timeout,
-            env=self.env,
-        )
-
-    def boot(self):
-        if os.path.exists(self.prefix):
-            shutil.rmtree(self.prefix)
-        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
-        result = subprocess.run(
-            [self.loader(), "wineboot", "-i"],
-            capture_output=True,
-            text=True,
-            timeout=WINEBOOT_TIMEOUT,
-            env=self.env,
-        )
-        self.wait()
-        return os.path.isdir(os.path.join(self.prefix, "drive_c", "windows")), result
-
-    def msiexec(self, cwd, package, log, properties=()):
-        """Installs `package`; `properties` are NAME=VALUE arguments for its
-        command line."""
-        result = subprocess.run(
-            [self.loader(), "msiexec", "/i", package, "/qn", "/l*v", log, *properties],
-            cwd=cwd,
-            capture_output=True,
-            text=True,
-            timeout=MSIEXEC_TIMEOUT,
-            env=self.env,
-        )
-        return result
-
-    def attrib(self, *args):
-        """Runs Wine's attrib (for example "+h", path) and gives its output."""
-        result = subprocess.run(
-            [self.loader(), "attrib", *args],
-            capture_output=True,
-            text=True,
-            timeout=120,
-            env=self.env,
-        )
-        return result.stdout
-
-    def wait(self):
-        subprocess.run([self.wineserver, "-w"], env=self.env, timeout=120)
-
-    def stop(self):
-        subprocess.run([self.wineserver, "-k"], env=self.env, timeout=60)
-
-
 def build_package(wxs_name, dll, machine, out_dir):
     """Builds the package with wixl around a copy of the DLL beside it (wixl wants
     source files named relative to its working directory)."""
     shutil.copyfile(dll, os.path.join(out_dir, "ostrel_ca.dll"))
     if wxs_name in PACKAGE_SOURCES:
         PACKAGE_SOURCES[wxs_name](out_dir)
-    with open(os.path.join(PACKAGES_DIR, wxs_name), encoding="utf-8") as f:
+    path = PACKAGE_PATHS.get(wxs_name, os.path.join(PACKAGES_DIR, wxs_name))
+    with open(path, encoding="utf-8") as f:
         source = f.read().replace("@DLL@", "ostrel_ca.dll")
     queries = WMI_QUERIES.get(wxs_name, []) + [q[:2] for q in WMI_REFUSED.get(wxs_name, [])]
     for action, statement in queries:
@@ -359,28 +174,17 @@ def build_package(wxs_name, dll, machine, out_dir):
     with open(wxs, "w", encoding="utf-8") as f:
         f.write(source)
     arch = "x64" if machine == "x86_64" else "x86"
+    defines = []
+    for name, value in PACKAGE_DEFINES.get(wxs_name, {}).items():
+        defines += ["-D", f"{name}={value}"]
     result = subprocess.run(
-        ["wixl", "-a", arch, "-o", os.path.basename(msi), os.path.basename(wxs)],
+        ["wixl", "-a", arch, *defines, "-o", os.path.basename(msi), os.path.basename(wxs)],
         cwd=out_dir,
         capture_output=True,
         text=True,
         timeout=120,
     )
     return (msi if result.returncode == 0 and os.path.exists(msi) else None), result
-
-
-def custom_action_types(msi):
-    """{action: (type, source, target)} from the package's CustomAction table."""
-    result = subprocess.run(
-        ["msiinfo", "export", msi, "CustomAction"], capture_output=True, text=True, timeout=60
-    )
-    rows = {}
-    # Two header lines (column names, column types) and the table's key line.
-    for line in result.stdout.splitlines()[3:]:
-        fields = line.split("\t")
-        if len(fields) >= 4 and fields[1].isdigit():
-            rows[fields[0]] = (int(fields[1]), fields[2], fields[3])
-    return rows
 
 
 def build_and_check_package(report, tag, wxs_name, dll, machine, out_dir):
@@ -563,7 +367,6 @@ def run_stamp_deferred(report, wine, machine, dll, out_dir):
     check_urn(report, tag, "NewURN", log.properties.get("NewURN"))
 
 
-EXAMPLE_INSTALL = os.path.join(os.path.dirname(os.path.dirname(HERE)), "examples", "install")
 LINUX_HOST = os.path.join(
     os.path.dirname(os.path.dirname(HERE)), "build", "linux", "ostrel-ca-run"
 )
@@ -872,21 +675,6 @@ SUITES += [run_offline_immediate, run_offline_deferred, run_offline_refusals]
 # the prefix's "open" verbs for http, https and .htm files run record_open.exe,
 # which writes what it was given to a file instead of starting a browser.
 
-SUPPORT_DIR = os.path.join(os.path.dirname(HERE), "support")
-SERVICE = os.path.join(SUPPORT_DIR, "registration_service.py")
-EXAMPLE_INSTALL = os.path.join(os.path.dirname(os.path.dirname(HERE)), "examples", "install")
-RECORDER_SOURCE = os.path.join(HERE, "tools", "record_open.c")
-SAMPLE_DESTINATION = "https://register.example.com/reg/svctag?product=ostrel-desk&v=4.2"
-LOCAL_DESTINATION = "https://localhost/reg/svctag?product=ostrel-desk&v=4.2"
-SERVICE_PATH = "/reg/svctag?product=ostrel-desk&v=4.2"
-SERVICE_LISTEN = "127.0.0.1:443"
-SERVICE_START_LIMIT = 60
-# The prefix's folder of the recorder and its record, as Windows and as Unix see it.
-PREFIX_TOOLS = r"C:\ostrel-e2e"
-OPENED_RECORD = PREFIX_TOOLS + r"\opened.txt"
-# CERT_CERT_PROP_ID: a serialized certificate element is this id, 1 and the length
-# of the DER bytes that follow, each a 32-bit little-endian number.
-CERT_CERT_PROP_ID = 32
 MSIEXEC_FAILED = (1603, 1603 % 256)  # the exit status through wine is modulo 256
 
 
@@ -897,143 +685,32 @@ def prepare_send_service_tag_sources(out_dir):
     )
     with open(os.path.join(EXAMPLE_INSTALL, "register.htm"), "rb") as f:
         page = f.read()
-    if SAMPLE_DESTINATION.encode() not in page:
-        raise RuntimeError(f"the sample page no longer names {SAMPLE_DESTINATION}")
     with open(os.path.join(out_dir, "register.htm"), "wb") as f:
-        f.write(page.replace(SAMPLE_DESTINATION.encode(), LOCAL_DESTINATION.encode()))
+        f.write(localhost_page(page))
 
 
 PACKAGE_SOURCES["send_service_tag.wxs"] = prepare_send_service_tag_sources
 PACKAGE_SOURCES["send_service_tag_ignore.wxs"] = prepare_send_service_tag_sources
 
 
-def unix_path(prefix, windows_path):
-    """A C:\\ path of the prefix as a Unix path."""
-    drive, rest = windows_path.split(":", 1)
-    assert drive.upper() == "C"
-    return os.path.join(prefix, "drive_c", *[part for part in rest.split("\\") if part])
-
-
-class LocalService:
-    """registration_service.py serving on 127.0.0.1:443 for one install."""
-
-    def __init__(self, work, cert_dir, name, *options):
-        self.record = os.path.join(work, f"{name}.jsonl")
-        self.ready = os.path.join(work, f"{name}.ready")
-        self.stderr_path = os.path.join(work, f"{name}.stderr")
-        for path in (self.record, self.ready):
-            if os.path.exists(path):
-                os.remove(path)
-        self.args = [sys.executable, SERVICE, "serve", "--cert-dir", cert_dir,
-                     "--listen", SERVICE_LISTEN, "--record", self.record,
-                     "--ready-file", self.ready, "--max-requests", "4", "--timeout", "300",
-                     *options]
-        self.process = None
-
-    def start(self):
-        """True once it listens; False (and stopped) when it did not come up."""
-        with open(self.stderr_path, "wb") as stderr:
-            self.process = subprocess.Popen(self.args, stdin=subprocess.DEVNULL,
-                                            stdout=subprocess.DEVNULL, stderr=stderr)
-        limit = time.monotonic() + SERVICE_START_LIMIT
-        while not os.path.exists(self.ready):
-            if self.process.poll() is not None or time.monotonic() > limit:
-                self.stop()
-                return False
-            time.sleep(0.05)
-        return True
-
-    def stop(self):
-        if self.process is not None and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-
-    def events(self, kind):
-        if not os.path.exists(self.record):
-            return []
-        with open(self.record, encoding="ascii") as f:
-            return [event for event in map(json.loads, f) if event["event"] == kind]
-
-    def wait_for(self, kind, seconds):
-        limit = time.monotonic() + seconds
-        while not self.events(kind) and time.monotonic() < limit:
-            time.sleep(0.05)
-        return bool(self.events(kind))
-
-    def stderr(self):
-        with open(self.stderr_path, encoding="utf-8", errors="replace") as f:
-            return f.read().strip()
-
-
-def registry_file_text(der, thumbprint, recorder):
-    """REGEDIT4 text: the test CA in the machine's Root store and the open verbs."""
-    blob = struct.pack("<III", CERT_CERT_PROP_ID, 1, len(der)) + der
-    command = f'"{recorder}" "{OPENED_RECORD}" "%1"'.replace("\\", "\\\\").replace('"', '\\"')
-    lines = [
-        "REGEDIT4",
-        "",
-        "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
-        f"{thumbprint}]",
-        '"Blob"=hex:' + ",".join(f"{b:02x}" for b in blob),
-        "",
-        "[HKEY_CLASSES_ROOT\\.htm]",
-        '@="htmlfile"',
-    ]
-    for key in ("http", "https", "htmlfile"):
-        lines += ["", f"[HKEY_CLASSES_ROOT\\{key}\\shell\\open\\command]", f'@="{command}"']
-    return "\r\n".join(lines) + "\r\n"
-
-
-def prepare_prefix_for_upload(report, wine, machine, work):
+def prepare_prefix_for_upload(report, wine, machine, work, tag=None):
     """Makes the test certificates, builds the recorder, and trusts the CA and sets
     the open verbs inside the prefix. Returns the certificate directory, or None."""
-    tag = f"[{machine}] send_service_tag setup"
+    tag = tag or f"[{machine}] send_service_tag setup"
     cert_dir = os.path.join(work, "certs")
-    made = subprocess.run([sys.executable, SERVICE, "certs", "--cert-dir", cert_dir],
-                          capture_output=True, text=True, timeout=300)
+    made = make_certificates(cert_dir)
     if not report.check(made.returncode == 0, f"{tag}: test certificates made", made.stderr[-400:]):
         return None
     # The machine's own store does not trust the test CA: only the prefix will.
-    machine = subprocess.run(["openssl", "verify", "-CApath", "/etc/ssl/certs",
-                              os.path.join(cert_dir, "server.pem")],
-                             capture_output=True, text=True, timeout=60)
-    report.check(machine.returncode != 0,
+    verdict = machine_store_verdict(cert_dir)
+    report.check(verdict.returncode != 0,
                  f"{tag}: the machine's trust store does not trust the test CA",
-                 machine.stdout.strip())
-
-    tools = unix_path(wine.prefix, PREFIX_TOOLS)
-    os.makedirs(tools, exist_ok=True)
-    recorder = os.path.join(tools, "record_open.exe")
-    compiler = shutil.which("x86_64-w64-mingw32-gcc")
-    built = subprocess.run([compiler or "x86_64-w64-mingw32-gcc", "-municode", "-Os", "-Wall",
-                            "-Werror", "-o", recorder, RECORDER_SOURCE],
-                           capture_output=True, text=True, timeout=120) if compiler else None
-    if not report.check(built is not None and built.returncode == 0,
-                        f"{tag}: record_open.exe built",
-                        built.stderr[-400:] if built else "no x86_64-w64-mingw32-gcc"):
+                 verdict.stdout.strip())
+    built, detail = build_recorder(wine, "x86_64-w64-mingw32-gcc")
+    if not report.check(built, f"{tag}: record_open.exe built", detail):
         return None
-
-    with open(os.path.join(cert_dir, "ca.der"), "rb") as f:
-        der = f.read()
-    with open(os.path.join(cert_dir, "ca.sha1"), encoding="ascii") as f:
-        thumbprint = f.read().strip()
-    reg_file = os.path.join(tools, "upload.reg")
-    with open(reg_file, "w", encoding="ascii", newline="") as f:
-        f.write(registry_file_text(der, thumbprint, PREFIX_TOOLS + r"\record_open.exe"))
-    imported = subprocess.run([wine.loader(), "reg", "import", "upload.reg"], cwd=tools,
-                              capture_output=True, text=True, timeout=120, env=wine.env)
-    wine.wait()
-    query = subprocess.run([wine.loader(), "reg", "query",
-                            "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
-                            + thumbprint, "/v", "Blob"],
-                           capture_output=True, text=True, timeout=120, env=wine.env)
-    report.check(imported.returncode == 0 and thumbprint in query.stdout,
-                 f"{tag}: test CA in the prefix's Root store and open verbs set",
-                 (imported.stderr + query.stderr)[-400:])
+    done, detail = trust_ca_and_set_open_verbs(wine, cert_dir)
+    report.check(done, f"{tag}: test CA in the prefix's Root store and open verbs set", detail)
     return cert_dir
 
 
@@ -1047,9 +724,7 @@ def install_send_package(report, wine, tag, wxs_name, dll, machine, out_dir):
     log_path = os.path.join(out_dir, log_name)
     if os.path.exists(log_path):
         os.remove(log_path)
-    opened = unix_path(wine.prefix, OPENED_RECORD)
-    if os.path.exists(opened):
-        os.remove(opened)
+    clear_opened(wine)
     started = time.monotonic()
     try:
         code = wine.msiexec(out_dir, os.path.basename(msi), log_name,
@@ -1060,16 +735,7 @@ def install_send_package(report, wine, tag, wxs_name, dll, machine, out_dir):
     report.note(f"{tag}: msiexec took {time.monotonic() - started:.1f} s, log {log_path}")
     if not report.check(os.path.exists(log_path), f"{tag}: verbose log written"):
         return None
-    with open(log_path, "rb") as f:
-        return code, Log(decode_log(f.read())), msi
-
-
-def opened_targets(wine):
-    path = unix_path(wine.prefix, OPENED_RECORD)
-    if not os.path.exists(path):
-        return []
-    with open(path, encoding="utf-8") as f:
-        return [line.rstrip("\r\n") for line in f if line.strip()]
+    return code, Log.read(log_path), msi
 
 
 def uninstall(report, wine, tag, out_dir, msi):
@@ -1380,6 +1046,193 @@ def run_wmi_deferred(report, wine, machine, dll, out_dir):
 SUITES += [run_wmi_immediate, run_wmi_deferred]
 
 
+# ------------------------------------------------------------- sample authoring
+#
+# examples/ostrel_desk.wxs, the package an author would write, built as it stands
+# (wixl -D OstrelCaDll=... -D InstallSource=...) around a copy of examples/install
+# whose page posts to localhost, and installed with REGISTRATIONCONSENT=1 against
+# the local service on 127.0.0.1:443, then again without consent.
+
+SAMPLE = "ostrel_desk.wxs"
+SAMPLE_SOURCE_DIR = "ostrel-desk-install"
+CA_NO_IMPERSONATE = 2048
+SAMPLE_EXPORTS = ("CASetRegDateTime", "CACreateURN", "CAQueryWMI", "CAUpdateOfflineReg",
+                  "CASendServiceTag")
+SAMPLE_IMMEDIATE = ["StampRegistrationTime", "MintInstanceUrn", "QueryInventory",
+                    "SetUpdateOfflineRegistration"]
+SAMPLE_CONSENTED = ["SetPostRegistration", "SendServiceTag"]
+
+PACKAGE_PATHS[SAMPLE] = SAMPLE_WXS
+PACKAGE_DEFINES[SAMPLE] = {"OstrelCaDll": "ostrel_ca.dll", "InstallSource": SAMPLE_SOURCE_DIR}
+PACKAGE_SOURCES[SAMPLE] = lambda out_dir: copy_install_for_localhost(
+    os.path.join(out_dir, SAMPLE_SOURCE_DIR))
+PACKAGE_ACTIONS[SAMPLE] = {
+    "StampRegistrationTime": False,
+    "MintInstanceUrn": False,
+    "QueryInventory": False,
+    "UpdateOfflineRegistration": True,
+    "SendServiceTag": False,
+}
+# The deferred merge runs as LocalSystem (it rewrites a file in Program Files);
+# the upload's failure must not fail the install.
+ACTION_TYPE_EXTRA[(SAMPLE, "UpdateOfflineRegistration")] = CA_NO_IMPERSONATE
+ACTION_TYPE_EXTRA[(SAMPLE, "SendServiceTag")] = CA_CONTINUE
+
+
+def merged_sample_page(page, service_tag):
+    """What the merge must make of the page: the first "WXYZ" replaced by the
+    registry URN, the first "TUVW" after it by the service tag with each double
+    quote written as %22 (the tag's bytes up to a zero byte)."""
+    urn = ElementTree.fromstring(service_tag).find(".//registry").get("urn").encode("ascii")
+    encoded = service_tag.split(b"\0", 1)[0].replace(b'"', b"%22")
+    at = page.index(b"WXYZ")
+    page = page[:at] + urn + page[at + 4 :]
+    second = page.index(b"TUVW", at)
+    return page[:second] + encoded + page[second + 4 :]
+
+
+def sample_install(report, wine, tag, msi, out_dir, log_name, properties):
+    """Installs the sample; (exit status, Log or None, UTC before, UTC after)."""
+    log_path = os.path.join(out_dir, log_name)
+    if os.path.exists(log_path):
+        os.remove(log_path)
+    clear_opened(wine)
+    before = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+    started = time.monotonic()
+    try:
+        code = wine.msiexec(out_dir, os.path.basename(msi), log_name, properties).returncode
+    except subprocess.TimeoutExpired:
+        code = "timeout"
+    wine.wait()  # the recorder too
+    after = datetime.datetime.now(datetime.timezone.utc)
+    report.note(f"{tag}: msiexec took {time.monotonic() - started:.1f} s, log {log_path}")
+    if not report.check(os.path.exists(log_path), f"{tag}: verbose log written"):
+        return code, None, before, after
+    return code, Log.read(log_path), before, after
+
+
+def check_sample_page(report, tag, wine, log, expected):
+    """The installed page is the merge of the installed files; the service tag
+    stays as installed."""
+    install_dir = log.properties.get("INSTALLDIR", "")
+    if not report.check(install_dir.endswith("\\"), f"{tag}: INSTALLDIR in the log",
+                        repr(install_dir)):
+        return
+    page = read_bytes(unix_path(wine.prefix, install_dir + "register.htm"))
+    report.check(page == expected,
+                 f"{tag}: the installed register.htm holds the registry URN and the service "
+                 "tag, quotes as %22", f"{len(page)} bytes, want {len(expected)}")
+    report.check(b"WXYZ" not in page and b"TUVW" not in page,
+                 f"{tag}: no placeholder is left in the installed page")
+    report.check(log.properties.get("CustomActionData") == install_dir,
+                 f"{tag}: the deferred merge got INSTALLDIR as its CustomActionData",
+                 repr(log.properties.get("CustomActionData")))
+
+
+def run_sample_authoring(report, wine, machine, dll, out_dir):
+    tag = f"[{machine}] ostrel_desk"
+    work = os.path.join(out_dir, "sample")
+    os.makedirs(work, exist_ok=True)
+    cert_dir = prepare_prefix_for_upload(report, wine, machine, work, tag=f"{tag} setup")
+    if cert_dir is None:
+        return
+    msi = build_and_check_package(report, tag, SAMPLE, dll, machine, out_dir)
+    if msi is None:
+        return
+    table = package_properties(msi)
+    report.check("REGISTRATIONCONSENT" in table.get("SecureCustomProperties", "").split(";"),
+                 f"{tag}: REGISTRATIONCONSENT is a secure property (reaches the install "
+                 "script of an elevated install)", repr(table.get("SecureCustomProperties")))
+    queries = [("QueryInventory", table.get("WMIQuery", ""))]
+    source = os.path.join(out_dir, SAMPLE_SOURCE_DIR)
+    service_tag = read_bytes(os.path.join(source, "svctag.xml"))
+    expected_page = merged_sample_page(read_bytes(os.path.join(source, "register.htm")),
+                                       service_tag)
+    probe = build_probe(report, machine, out_dir)
+
+    # With consent: every action runs, the service gets the tag, the browser opens.
+    consent = f"{tag} (REGISTRATIONCONSENT=1)"
+    before = run_probe(report, wine, machine, probe, out_dir, consent, queries,
+                       "before") if probe else None
+    service = LocalService(work, cert_dir, "sample-consent", "--status", "200")
+    if not report.check(service.start(), f"{consent}: registration service listens on "
+                        f"{SERVICE_LISTEN}", service.stderr()[-400:]):
+        return
+    try:
+        code, log, start, end = sample_install(report, wine, consent, msi, out_dir,
+                                               "ostrel_desk.log", ["REGISTRATIONCONSENT=1"])
+    finally:
+        service.stop()
+    after = run_probe(report, wine, machine, probe, out_dir, consent, queries,
+                      "after") if probe else None
+    report.check(code == 0, f"{consent}: msiexec /i /qn exits with 0", f"exit {code}")
+    if log is not None:
+        check_results(report, consent, log, SAMPLE_IMMEDIATE + SAMPLE_CONSENTED)
+        check_results(report, consent, log, ["UpdateOfflineRegistration"],
+                      after="InstallFinalize")
+        check_no_failure(report, consent, log, SAMPLE_EXPORTS)
+        check_timestamp(report, consent, log, start, end)
+        check_urn(report, consent, "NewURN", log.properties.get("NewURN"))
+        if before is not None and after is not None:
+            check_wmi_properties(report, consent, log, queries, before, after)
+        report.check("WMIQuery" not in log.properties,
+                     f"{consent}: CAQueryWMI consumed WMIQuery",
+                     repr(log.properties.get("WMIQuery")))
+        check_sample_page(report, consent, wine, log, expected_page)
+    requests = service.events("request")
+    if report.check(len(requests) == 1, f"{consent}: the service got one request",
+                    f"{len(requests)} request(s)"):
+        request = requests[0]
+        headers = {n.lower(): v for n, v in request["headers"]}
+        body = base64.b64decode(request["body_base64"])
+        report.check(request["method"] == "POST" and request["path"] == SERVICE_PATH,
+                     f"{consent}: POST to the form action's path and query",
+                     f"{request['method']} {request['path']}")
+        report.check(body == service_tag, f"{consent}: the body is svctag.xml byte for byte",
+                     f"{len(body)} bytes, want {len(service_tag)}")
+        report.check(headers.get("user-agent") == "User Interface"
+                     and headers.get("content-type") == "text/xml; charset=utf-8",
+                     f"{consent}: User-Agent and Content-Type as added", f"{request['headers']}")
+    opened = opened_targets(wine)
+    report.check(opened == [LOCAL_DESTINATION],
+                 f"{consent}: the browser opens the address that received the post",
+                 f"opened {opened}")
+    if code == 0:
+        uninstall(report, wine, consent, out_dir, msi)
+
+    # Without consent: the page is still merged; nothing is posted, no browser.
+    quiet = f"{tag} (no consent)"
+    service = LocalService(work, cert_dir, "sample-no-consent", "--status", "200")
+    if not report.check(service.start(), f"{quiet}: registration service listens on "
+                        f"{SERVICE_LISTEN}", service.stderr()[-400:]):
+        return
+    try:
+        code, log, _, _ = sample_install(report, wine, quiet, msi, out_dir,
+                                         "ostrel_desk_no_consent.log", [])
+    finally:
+        service.stop()
+    report.check(code == 0, f"{quiet}: msiexec /i /qn exits with 0", f"exit {code}")
+    if log is not None:
+        check_results(report, quiet, log, SAMPLE_IMMEDIATE)
+        check_results(report, quiet, log, ["UpdateOfflineRegistration"],
+                      after="InstallFinalize")
+        check_no_failure(report, quiet, log, SAMPLE_EXPORTS)
+        ran = {action: log.results(action) for action in SAMPLE_CONSENTED}
+        report.check(not any(ran.values()),
+                     f"{quiet}: SetPostRegistration and SendServiceTag do not run", f"{ran}")
+        check_sample_page(report, quiet, wine, log, expected_page)
+    requests = service.events("request")
+    report.check(not requests, f"{quiet}: nothing reaches the service",
+                 f"{len(requests)} request(s)")
+    report.check(opened_targets(wine) == [], f"{quiet}: no browser is opened",
+                 f"opened {opened_targets(wine)}")
+    if code == 0:
+        uninstall(report, wine, quiet, out_dir, msi)
+
+
+SUITES.append(run_sample_authoring)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dll", action="append", required=True, help="a built ostrel_ca.dll")
@@ -1405,7 +1258,7 @@ def main():
     report = Report()
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
-    wine = Wine(os.path.join(work, "wineprefix"))
+    wine = Wine(os.path.join(work, "wineprefix"), tz=INSTALL_TZ)
 
     runnable = []
     for dll in args.dll:
