@@ -225,6 +225,42 @@ TEST_F(WqlEvaluation, ComparisonsFollowTheValueType) {
     }
 }
 
+// A string compared with a number holds one only when it is written as WQL writes
+// numbers: a sign, digits, a fraction, an exponent, and nothing else. The C
+// library's readers take more: "+-1" as 2^64 - 1, " 900" as 900, hexadecimal.
+TEST_F(WqlEvaluation, StringsHoldNumbersOnlyInDecimal) {
+    SeamWbemSetTable(
+        u"Test_Numbers", {{u"Name", CIM_STRING}, {u"Big", CIM_UINT64}, {u"Level", CIM_SINT32}},
+        {{WbemValue::Text(u"max"), WbemValue::Text(u"18446744073709551615"), WbemValue::I4(-5)},
+         {WbemValue::Text(u"small"), WbemValue::Text(u"900"), WbemValue::I4(0)}});
+    struct Case {
+        const char16_t* where;
+        Strings names;
+    };
+    const Case cases[] = {
+        {u"Big = '900'", {"small"}},
+        {u"Big = '+900'", {"small"}},
+        {u"Big < '1e3'", {"small"}},
+        {u"Big < '1000.'", {"small"}},
+        {u"Level = '-.5e1'", {"max"}},
+        {u"Big = '+-1'", {}},
+        {u"Big <> '+-1'", {}},
+        {u"Level < '--5'", {}},
+        {u"Big = ' 900'", {}},
+        {u"Big = '900 '", {}},
+        {u"Big < '0x1.8p10'", {}},
+        {u"Big > 'inf'", {}},
+        {u"Big = '18446744073709551616'", {}},
+        {u"Level < '.'", {}},
+        {u"Level < '1e'", {}},
+    };
+    for (const Case& c : cases) {
+        const std::u16string statement =
+            u"SELECT Name FROM Test_Numbers WHERE " + std::u16string(c.where);
+        EXPECT_EQ(c.names, Names(Query(statement.c_str()))) << Utf16ToUtf8(c.where);
+    }
+}
+
 TEST_F(WqlEvaluation, ErrorCodesAsWindowsReportsThem) {
     PutTruthTable();
     HRESULT status = S_OK;
