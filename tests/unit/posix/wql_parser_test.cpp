@@ -102,6 +102,40 @@ TEST(WqlParser, RefusesWhatIsOutsideTheGrammar) {
     }
 }
 
+// Conditions nest at most 100 deep and hold at most 1000 tests: deeper or longer
+// ones are refused, and one nested a hundred thousand deep is refused rather than
+// overflowing the stack of the recursive descent (or of any walk over the tree).
+TEST(WqlParser, NestingAndLengthOfConditionsAreBounded) {
+    auto nested = [](const char16_t* open, int depth, const char16_t* close) {
+        std::u16string statement = u"SELECT * FROM T WHERE ";
+        for (int i = 0; i < depth; ++i) {
+            statement += open;
+        }
+        statement += u"A = 1";
+        for (int i = 0; i < depth; ++i) {
+            statement += close;
+        }
+        return statement;
+    };
+    auto chain = [](int tests) {
+        std::u16string statement = u"SELECT * FROM T WHERE A = 1";
+        for (int i = 1; i < tests; ++i) {
+            statement += i % 2 == 0 ? u" AND A = 1" : u" OR NOT A = 1";
+        }
+        return statement;
+    };
+    WqlQuery query;
+    EXPECT_EQ(S_OK, WqlParse(nested(u"(", 100, u")"), &query));
+    EXPECT_EQ(S_OK, WqlParse(nested(u"NOT ", 100, u""), &query));
+    EXPECT_EQ(S_OK, WqlParse(nested(u"(NOT ", 50, u")"), &query));
+    EXPECT_EQ(S_OK, WqlParse(chain(1000), &query));
+    EXPECT_EQ(WBEM_E_INVALID_QUERY, WqlParse(nested(u"(", 101, u")"), &query));
+    EXPECT_EQ(WBEM_E_INVALID_QUERY, WqlParse(nested(u"NOT ", 101, u""), &query));
+    EXPECT_EQ(WBEM_E_INVALID_QUERY, WqlParse(nested(u"(NOT ", 51, u")"), &query));
+    EXPECT_EQ(WBEM_E_INVALID_QUERY, WqlParse(chain(1001), &query));
+    EXPECT_EQ(WBEM_E_INVALID_QUERY, WqlParse(nested(u"(", 100000, u")"), &query));
+}
+
 TEST(WqlParser, LikePatterns) {
     struct Case {
         const char16_t* text;
