@@ -27,6 +27,20 @@ class ScratchFile {
             fclose(file);
         }
     }
+    // The file's contents, or "" when it cannot be read.
+    std::string Read() const {
+        std::string bytes;
+        FILE* file = fopen(path_.c_str(), "rb");
+        if (file != nullptr) {
+            char chunk[4096];
+            size_t got = 0;
+            while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) {
+                bytes.append(chunk, got);
+            }
+            fclose(file);
+        }
+        return bytes;
+    }
     const char16_t* path() const { return widePath_.c_str(); }
 
   private:

@@ -3,10 +3,12 @@
 //
 // Comparisons follow the property's value: text compares with a string without
 // regard to case; numbers (integers of every width, 64-bit ones given as text,
-// reals) compare with a number, or with a string that holds one; booleans compare
-// with TRUE, FALSE or a number. Any other pairing, an array, or a property
-// without a value makes the comparison false. LIKE applies to text only. NOT is
-// plain negation: NOT of a comparison that is false for want of a value holds.
+// reals) compare with a number, or with a string that holds one written in
+// decimal; booleans compare with TRUE, FALSE or a number. Any other pairing, an
+// array, or a property without a value makes the comparison false. LIKE applies
+// to text only. NOT is plain negation: NOT of a comparison that is false for want
+// of a value holds.
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
@@ -44,28 +46,66 @@ Order CompareNumbers(const Number& left, const Number& right) {
     return OrderOf(a, b);
 }
 
-// Text holding a decimal number (as 64-bit properties are given), or false.
+bool IsDecimalDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Text that is a decimal number and nothing else, as 64-bit properties are given
+// and as a WQL number is written: an optional sign, digits, then for a real a
+// fraction (digits on at least one side of the point) and/or an exponent. No
+// blanks, no second sign, no hexadecimal: the C library's readers would take
+// "+-5" as 2^64 - 5 and "0x1p3" as 8.
 bool NumberFromText(const std::u16string& text, Number* number) {
     const std::string narrow = Utf16ToUtf8(text);
-    if (narrow.empty()) {
+    const size_t size = narrow.size();
+    size_t at = size > 0 && (narrow[0] == '+' || narrow[0] == '-') ? 1 : 0;
+    const size_t digitsAt = at;
+    while (at < size && IsDecimalDigit(narrow[at])) {
+        ++at;
+    }
+    size_t digits = at - digitsAt;
+    bool real = false;
+    if (at < size && narrow[at] == '.') {
+        real = true;
+        for (++at; at < size && IsDecimalDigit(narrow[at]); ++at) {
+            ++digits;
+        }
+    }
+    if (digits == 0) {
         return false;
     }
-    char* end = nullptr;
-    if (narrow.find_first_of(".eE") == std::string::npos) {
-        const bool negative = narrow[0] == '-';
-        errno = 0;
-        const unsigned long long magnitude =
-            std::strtoull(narrow.c_str() + (negative || narrow[0] == '+' ? 1 : 0), &end, 10);
-        if (*end != '\0' || errno != 0 || !(narrow.back() >= '0' && narrow.back() <= '9')) {
+    if (at < size && (narrow[at] == 'e' || narrow[at] == 'E')) {
+        real = true;
+        ++at;
+        if (at < size && (narrow[at] == '+' || narrow[at] == '-')) {
+            ++at;
+        }
+        const size_t exponentAt = at;
+        while (at < size && IsDecimalDigit(narrow[at])) {
+            ++at;
+        }
+        if (at == exponentAt) {
             return false;
         }
-        number->integer =
-            negative ? -static_cast<__int128>(magnitude) : static_cast<__int128>(magnitude);
+    }
+    if (at != size) {
+        return false;
+    }
+    if (real) {
+        number->real = true;
+        number->value = std::strtod(narrow.c_str(), nullptr);
         return true;
     }
-    number->value = std::strtod(narrow.c_str(), &end);
-    number->real = true;
-    return *end == '\0';
+    // Only digits behind the sign now: strtoull reads them all, and says when they
+    // pass 64 bits.
+    errno = 0;
+    const unsigned long long magnitude = std::strtoull(narrow.c_str() + digitsAt, nullptr, 10);
+    if (errno != 0) {
+        return false;
+    }
+    number->integer =
+        narrow[0] == '-' ? -static_cast<__int128>(magnitude) : static_cast<__int128>(magnitude);
+    return true;
 }
 
 bool IsIntegerType(VARTYPE vt) {

@@ -165,6 +165,12 @@ bool ParseNumber(const std::u16string& text, WqlLiteral* literal) {
     return true;
 }
 
+// Bounds that keep every walk over a condition (parsing it, evaluating it, freeing
+// it) to a bounded depth of calls, whatever the statement: deeper or longer
+// conditions are refused as invalid rather than overflowing the stack.
+constexpr int kMaxNesting = 100;    // NOT and parentheses inside one another
+constexpr size_t kMaxTests = 1000;  // tests in the WHERE clause
+
 class Parser {
   public:
     explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
@@ -266,20 +272,32 @@ class Parser {
 
     std::unique_ptr<WqlCondition> Factor() {
         if (TakeKeyword(u"NOT")) {
-            std::unique_ptr<WqlCondition> inner = Factor();
+            std::unique_ptr<WqlCondition> inner = Nested([this] { return Factor(); });
             if (inner == nullptr) {
                 return nullptr;
             }
             return Join(WqlCondition::Kind::Not, std::move(inner), nullptr);
         }
         if (TakeSymbol(u"(")) {
-            std::unique_ptr<WqlCondition> inner = Condition();
+            std::unique_ptr<WqlCondition> inner = Nested([this] { return Condition(); });
             if (inner == nullptr || !TakeSymbol(u")")) {
                 return nullptr;
             }
             return inner;
         }
         return Test();
+    }
+
+    // Parses one level further in, or refuses past kMaxNesting.
+    template <typename Parse>
+    std::unique_ptr<WqlCondition> Nested(Parse parse) {
+        if (nesting_ == kMaxNesting) {
+            return nullptr;
+        }
+        ++nesting_;
+        std::unique_ptr<WqlCondition> inner = parse();
+        --nesting_;
+        return inner;
     }
 
     bool Literal(WqlLiteral* literal) {
@@ -357,6 +375,9 @@ class Parser {
     }
 
     std::unique_ptr<WqlCondition> Test() {
+        if (++tests_ > kMaxTests) {
+            return nullptr;
+        }
         std::u16string property;
         if (Name(&property)) {
             if (TakeKeyword(u"IS")) {
@@ -392,6 +413,8 @@ class Parser {
 
     std::vector<Token> tokens_;
     size_t at_ = 0;
+    int nesting_ = 0;   // NOT and parentheses open around the current factor
+    size_t tests_ = 0;  // tests parsed so far
 };
 
 const char* OperatorText(WqlOperator op) {

@@ -20,7 +20,10 @@
 // with any other operator is refused. A LIKE pattern takes "%" for any run of
 // characters, "_" for one character and "[...]" for one of a set ("[a-f]",
 // "[^0-9]"). Anything else (ASSOCIATORS OF, ISA, a property compared with a
-// property, text after the query) is refused with WBEM_E_INVALID_QUERY.
+// property, text after the query) is refused with WBEM_E_INVALID_QUERY, and so is
+// a condition nested more than 100 deep (NOT and parentheses) or with more than
+// 1000 tests: no statement needs that much, and every walk over a condition stays
+// within a bounded depth of calls.
 #ifndef OSTREL_PLATFORM_POSIX_WQL_PARSER_H
 #define OSTREL_PLATFORM_POSIX_WQL_PARSER_H
 

@@ -102,6 +102,40 @@ TEST(WqlParser, RefusesWhatIsOutsideTheGrammar) {
     }
 }
 
+// Conditions nest at most 100 deep and hold at most 1000 tests: deeper or longer
+// ones are refused, and one nested a hundred thousand deep is refused rather than
+// overflowing the stack of the recursive descent (or of any walk over the tree).
+TEST(WqlParser, NestingAndLengthOfConditionsAreBounded) {
+    auto nested = [](const char16_t* open, int depth, const char16_t* close) {
+        std::u16string statement = u"SELECT * FROM T WHERE ";
+        for (int i = 0; i < depth; ++i) {
+            statement += open;
+        }
+        statement += u"A = 1";
+        for (int i = 0; i < depth; ++i) {
+            statement += close;
+        }
+        return statement;
+    };
+    auto chain = [](int tests) {
+        std::u16string statement = u"SELECT * FROM T WHERE A = 1";
+        for (int i = 1; i < tests; ++i) {
+            statement += i % 2 == 0 ? u" AND A = 1" : u" OR NOT A = 1";
+        }
+        return statement;
+    };
+    WqlQuery query;
+    EXPECT_EQ(S_OK, WqlParse(nested(u"(", 100, u")"), &query));
+    EXPECT_EQ(S_OK, WqlParse(nested(u"NOT ", 100, u""), &query));
+    EXPECT_EQ(S_OK, WqlParse(nested(u"(NOT ", 50, u")"), &query));
+    EXPECT_EQ(S_OK, WqlParse(chain(1000), &query));
+    EXPECT_EQ(WBEM_E_INVALID_QUERY, WqlParse(nested(u"(", 101, u")"), &query));
+    EXPECT_EQ(WBEM_E_INVALID_QUERY, WqlParse(nested(u"NOT ", 101, u""), &query));
+    EXPECT_EQ(WBEM_E_INVALID_QUERY, WqlParse(nested(u"(NOT ", 51, u")"), &query));
+    EXPECT_EQ(WBEM_E_INVALID_QUERY, WqlParse(chain(1001), &query));
+    EXPECT_EQ(WBEM_E_INVALID_QUERY, WqlParse(nested(u"(", 100000, u")"), &query));
+}
+
 TEST(WqlParser, LikePatterns) {
     struct Case {
         const char16_t* text;
@@ -221,6 +255,42 @@ TEST_F(WqlEvaluation, ComparisonsFollowTheValueType) {
     for (const Case& c : cases) {
         const std::u16string statement =
             u"SELECT Name FROM Test_Typed WHERE " + std::u16string(c.where);
+        EXPECT_EQ(c.names, Names(Query(statement.c_str()))) << Utf16ToUtf8(c.where);
+    }
+}
+
+// A string compared with a number holds one only when it is written as WQL writes
+// numbers: a sign, digits, a fraction, an exponent, and nothing else. The C
+// library's readers take more: "+-1" as 2^64 - 1, " 900" as 900, hexadecimal.
+TEST_F(WqlEvaluation, StringsHoldNumbersOnlyInDecimal) {
+    SeamWbemSetTable(
+        u"Test_Numbers", {{u"Name", CIM_STRING}, {u"Big", CIM_UINT64}, {u"Level", CIM_SINT32}},
+        {{WbemValue::Text(u"max"), WbemValue::Text(u"18446744073709551615"), WbemValue::I4(-5)},
+         {WbemValue::Text(u"small"), WbemValue::Text(u"900"), WbemValue::I4(0)}});
+    struct Case {
+        const char16_t* where;
+        Strings names;
+    };
+    const Case cases[] = {
+        {u"Big = '900'", {"small"}},
+        {u"Big = '+900'", {"small"}},
+        {u"Big < '1e3'", {"small"}},
+        {u"Big < '1000.'", {"small"}},
+        {u"Level = '-.5e1'", {"max"}},
+        {u"Big = '+-1'", {}},
+        {u"Big <> '+-1'", {}},
+        {u"Level < '--5'", {}},
+        {u"Big = ' 900'", {}},
+        {u"Big = '900 '", {}},
+        {u"Big < '0x1.8p10'", {}},
+        {u"Big > 'inf'", {}},
+        {u"Big = '18446744073709551616'", {}},
+        {u"Level < '.'", {}},
+        {u"Level < '1e'", {}},
+    };
+    for (const Case& c : cases) {
+        const std::u16string statement =
+            u"SELECT Name FROM Test_Numbers WHERE " + std::u16string(c.where);
         EXPECT_EQ(c.names, Names(Query(statement.c_str()))) << Utf16ToUtf8(c.where);
     }
 }
