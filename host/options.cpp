@@ -188,10 +188,11 @@ bool ParseAnswer(const std::string& text, bool withOrdinal, ScriptedAnswer* answ
     return true;
 }
 
-// API:N=CODE, CODE in decimal or 0x hexadecimal.
+// API:N=CODE, CODE in decimal or 0x hexadecimal. API may hold colons itself
+// (IWbemLocator::ConnectServer), so N is what follows the last colon before '='.
 bool ParseFailedCall(const std::string& text, FailedCall* call, std::string* error) {
-    const size_t colon = text.find(':');
     const size_t equals = text.find('=');
+    const size_t colon = equals == std::string::npos ? std::string::npos : text.rfind(':', equals);
     int nth = 0;
     if (colon == std::string::npos || colon == 0 || equals == std::string::npos || equals < colon ||
         !ParseInt(text.substr(colon + 1, equals - colon - 1), &nth) || nth < 1) {

@@ -1091,19 +1091,4 @@ TEST_F(BadInputs, ReadmeTableIsTheTestsTable) {
     EXPECT_EQ("\n" + table + "\n", readme.substr(first, end - first));
 }
 
-// A service tag that holds a zero byte (every UTF-16 file does) must not be merged
-// cut short and reported as a success: the page must get the whole service tag, or
-// the action must fail and leave the page as it was. Disabled until the action
-// does one or the other; the table's UTF-16 row states what it does today.
-TEST_F(BadInputs, DISABLED_Utf16ServiceTagIsNotCutShortInThePage) {
-    const RunResult result = Run("CAUpdateOfflineReg", Utf16ServiceTag);
-    if (result.exit == 0) {
-        EXPECT_TRUE(result.pageAfter == Merged(result.pageBefore, kSampleUrn, result.tag))
-            << "the page does not hold the whole service tag";
-    } else {
-        EXPECT_EQ(1603u, result.exit);
-        EXPECT_TRUE(result.pageAfter == result.pageBefore) << "the page changed";
-    }
-}
-
 }  // namespace

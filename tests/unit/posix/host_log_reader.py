@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Reads a log written by `ostrel-ca-run --log` with the code that reads the real
-msiexec verbose logs of the end-to-end tests (tests/e2e/run_e2e.py: decode_log and
+msiexec verbose logs of the end-to-end tests (tests/e2e/wine_install.py: decode_log and
 Log), and prints what that code finds as one JSON object, for the host's tests:
 
     host_log_reader.py E2E_DIR LOG_FILE
@@ -19,13 +19,13 @@ def main():
     sys.path.insert(0, e2e_dir)
     # No __pycache__ left in the harness's folder.
     sys.dont_write_bytecode = True
-    import run_e2e
+    import wine_install
 
     with open(log_path, "rb") as f:
-        log = run_e2e.Log(run_e2e.decode_log(f.read()))
+        log = wine_install.Log(wine_install.decode_log(f.read()))
     actions = []
     for line in log.lines:
-        start = run_e2e.ACTION_START.match(line)
+        start = wine_install.ACTION_START.match(line)
         if start and start.group(1) not in actions:
             actions.append(start.group(1))
     json.dump(

@@ -1,7 +1,7 @@
 // ostrel-ca-run --log: the file must read like an msiexec verbose log. Each case
 // runs the host on a real action and reads the file twice: line by line against
 // the shapes of msiexec's lines, and with the code that reads Wine's real msiexec
-// logs in the end-to-end tests (tests/e2e/run_e2e.py, through host_log_reader.py).
+// logs in the end-to-end tests (tests/e2e/wine_install.py, through host_log_reader.py).
 #include <sys/stat.h>
 #include <unistd.h>
 

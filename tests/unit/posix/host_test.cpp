@@ -145,6 +145,14 @@ TEST_F(HostTest, FailedCallShowsTheActionsFailureLines) {
               "Action ended: CASetRegDateTime. Return value 1603.\n");
 }
 
+TEST_F(HostTest, FailedCallTakesACOMMethodWithColonsInItsName) {
+    const HostRun run =
+        Run({"--library", OSTREL_LIBRARY_PATH, "--property", "WMIQuery=SELECT * FROM Win32_BIOS",
+             "--fail-call", "IWbemLocator::ConnectServer:1=0x80041003", "CAQueryWMI"});
+    EXPECT_EQ(run.status, 1603 % 256) << run.err;
+    EXPECT_NE(run.out.find("Error 0x80041003"), std::string::npos) << run.out;
+}
+
 TEST_F(HostTest, FailingEveryPointFromOneOnRepeatsATortureRun) {
     // Points 1 and 2 of CASetRegDateTime are the database handle and the value's
     // block: from the second on, the value cannot be made and no line can be sent.
