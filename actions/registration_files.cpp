@@ -63,6 +63,16 @@ DWORD FindBytes(const BYTE* data, DWORD size, DWORD from, const char* needle, DW
     return size;
 }
 
+// Gives the placeholder at `at` the room of `room` bytes: the text behind it moves
+// up or down, with its terminating zero, and `length` becomes the new text length.
+// The caller sized the block for the longer of the two texts.
+void ResizePlaceholder(BYTE* text, DWORD* length, DWORD at, DWORD room) {
+    const DWORD after = at + kPlaceholderLength;
+    memmove(text + at + room, text + after, *length - after);
+    *length = *length - kPlaceholderLength + room;
+    text[*length] = kZero;
+}
+
 }  // namespace
 
 HRESULT ReadRegistryUrn(LPCWSTR serviceTagPath, BSTR* urn) {
@@ -265,10 +275,7 @@ HRESULT FillRegistrationPage(LPCWSTR pagePath, BYTE** page, DWORD* size, LPCWSTR
     }
     LogLine(LogTrace, "first search");
 
-    const DWORD afterUrn = urnAt + kPlaceholderLength;
-    memmove(grown + urnAt + urnLength, grown + afterUrn, length - afterUrn);
-    length = length - kPlaceholderLength + urnLength;
-    grown[length] = kZero;
+    ResizePlaceholder(grown, &length, urnAt, urnLength);
     LogLine(LogTrace, "moved remaining text");
 
     // Every UTF-16 unit that is not ASCII takes more than one byte in UTF-8, so
@@ -294,10 +301,7 @@ HRESULT FillRegistrationPage(LPCWSTR pagePath, BYTE** page, DWORD* size, LPCWSTR
     }
     LogLine(LogTrace, "second search");
 
-    const DWORD afterTag = tagAt + kPlaceholderLength;
-    memmove(grown + tagAt + tagLength, grown + afterTag, length - afterTag);
-    length = length - kPlaceholderLength + tagLength;
-    grown[length] = kZero;
+    ResizePlaceholder(grown, &length, tagAt, tagLength);
     LogLine(LogTrace, "second move");
 
     if (tagLength != 0) {

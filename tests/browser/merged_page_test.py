@@ -51,6 +51,9 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from wine_install import EXAMPLE_INSTALL, LocalService, make_certificates  # noqa: E402
 
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from check_report import Report  # noqa: E402
+
 HOST = os.path.join(ROOT, "build", "linux", "ostrel-ca-run")
 # OSTREL_CHROMIUM names another Chromium binary.
 CHROMIUM = os.environ.get("OSTREL_CHROMIUM", "/usr/bin/chromium")
@@ -93,29 +96,6 @@ return {
   tagAttribute: field(arguments[1]) ? field(arguments[1]).getAttribute('value') : null,
 };
 """
-
-
-class Report:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-        self.skipped = 0
-
-    def check(self, ok, what, detail=""):
-        if ok:
-            self.passed += 1
-            print(f"PASS {what}", flush=True)
-        else:
-            self.failed += 1
-            print(f"FAIL {what}" + (f": {detail}" if detail else ""), flush=True)
-        return ok
-
-    def skip(self, what, reason):
-        self.skipped += 1
-        print(f"SKIP {what}: {reason}", flush=True)
-
-    def note(self, text):
-        print(f"  .. {text}", flush=True)
 
 
 class PlaceholderFields(HTMLParser):
@@ -400,10 +380,7 @@ def main():
         finally:
             browser.stop()
 
-    if report.skipped:
-        print(f"({report.skipped} skipped)")
-    print(f"{report.passed} passed, {report.failed} failed")
-    return 0 if report.failed == 0 else 1
+    return report.summary()
 
 
 if __name__ == "__main__":

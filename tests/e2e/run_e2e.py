@@ -46,6 +46,9 @@ from wine_install import (  # noqa: E402  (lives beside this file)
     machine_store_verdict, make_certificates, opened_targets, package_properties, pe_machine,
     trust_ca_and_set_open_verbs, unix_path,
 )
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tests", "support"))
+from check_report import Report  # noqa: E402
 PACKAGES_DIR = os.path.join(HERE, "packages")
 
 # POSIX TZ for UTC+05:45: the minutes differ from UTC as well as the hours.
@@ -121,29 +124,6 @@ ACTION_TYPE_EXTRA = {
 CA_DLL_IN_BINARY = 1
 CA_IN_SCRIPT = 1024
 CA_TYPE_51 = 51
-
-
-class Report:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-        self.skipped = 0
-
-    def check(self, ok, what, detail=""):
-        if ok:
-            self.passed += 1
-            print(f"PASS {what}", flush=True)
-        else:
-            self.failed += 1
-            print(f"FAIL {what}" + (f": {detail}" if detail else ""), flush=True)
-        return ok
-
-    def skip(self, what, reason):
-        self.skipped += 1
-        print(f"SKIP {what}: {reason}", flush=True)
-
-    def note(self, text):
-        print(f"  .. {text}", flush=True)
 
 
 def parse_sys_date_time(value):
@@ -1302,10 +1282,7 @@ def main():
             finally:
                 wine.stop()
 
-    if report.skipped:
-        print(f"({report.skipped} skipped)")
-    print(f"{report.passed} passed, {report.failed} failed")
-    return 0 if report.failed == 0 else 1
+    return report.summary()
 
 
 if __name__ == "__main__":

@@ -26,6 +26,8 @@ import tempfile
 import time
 import warnings
 
+from check_report import Report  # lives beside this file
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVICE = os.path.join(HERE, "registration_service.py")
 HOST = "register.example.com"
@@ -35,21 +37,6 @@ BODY = (b'<?xml version="1.0" encoding="UTF-8"?>\r\n<registration_data>'
         b'<registry urn="urn:st:uuid:0"/>\x00\xff\xc3\xa9</registration_data>\n')
 STARTUP_LIMIT = 15.0
 SERVER_TIMEOUT = 60  # every server's own --timeout: a crashed test leaves nothing behind
-
-
-class Report:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, ok, what, detail=""):
-        if ok:
-            self.passed += 1
-            print(f"PASS {what}", flush=True)
-        else:
-            self.failed += 1
-            print(f"FAIL {what}" + (f": {detail}" if detail else ""), flush=True)
-        return ok
 
 
 class Server:
@@ -562,8 +549,7 @@ def main():
             print(f"work directory: {work}")
         else:
             shutil.rmtree(work, ignore_errors=True)
-    print(f"{report.passed} passed, {report.failed} failed")
-    return 1 if report.failed else 0
+    return report.summary()
 
 
 if __name__ == "__main__":
