@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "as_writer.h"
 #include "actions/registration_files.h"
 #include "module/exports.h"
 #include "runtime/context_log.h"
@@ -36,9 +37,6 @@ constexpr char kProcessorQuery[] = "SELECT DeviceID, Name FROM Win32_Processor";
 
 // Pages above this size are compared by their metadata, not read back.
 constexpr uintmax_t kLargestComparedPage = 64u << 20;
-// The user the read-only rows run as when the tests run as root.
-constexpr uid_t kWriterId = 65534;
-
 // What a row says is kept (or what became of it); each is checked after the run and
 // named in the table's "After the run" column.
 enum Kept : unsigned {
@@ -116,28 +114,6 @@ std::string Merged(std::string page, const std::string& urn, const std::string& 
     page.replace(page.find("TUVW", urnAt), 4, encoded);
     return page;
 }
-
-// Runs the rest of the scope as kWriterId when asked to and the process is root.
-class AsWriter {
-  public:
-    explicit AsWriter(bool wanted) {
-        if (wanted && geteuid() == 0) {
-            dropped_ = setegid(kWriterId) == 0 && seteuid(kWriterId) == 0;
-            EXPECT_TRUE(dropped_) << "could not leave root";
-        }
-    }
-    ~AsWriter() {
-        if (dropped_) {
-            EXPECT_EQ(0, seteuid(0));
-            EXPECT_EQ(0, setegid(0));
-        }
-    }
-    AsWriter(const AsWriter&) = delete;
-    AsWriter& operator=(const AsWriter&) = delete;
-
-  private:
-    bool dropped_ = false;
-};
 
 // What one run left behind.
 struct RunResult {

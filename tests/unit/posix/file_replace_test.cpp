@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "as_writer.h"
 #include "installer_fixture.h"
 #include "runtime/context_log.h"
 #include "runtime/file_io.h"
@@ -20,32 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-// The user the permission cases run as when the tests run as root.
-constexpr uid_t kWriterId = 65534;
-
-// Runs the rest of the scope as kWriterId when the process is root; otherwise the
-// process is held to permissions already.
-class AsWriter {
-  public:
-    AsWriter() {
-        if (geteuid() == 0) {
-            dropped_ = setegid(kWriterId) == 0 && seteuid(kWriterId) == 0;
-            EXPECT_TRUE(dropped_) << "could not leave root";
-        }
-    }
-    ~AsWriter() {
-        if (dropped_) {
-            EXPECT_EQ(0, seteuid(0));
-            EXPECT_EQ(0, setegid(0));
-        }
-    }
-    AsWriter(const AsWriter&) = delete;
-    AsWriter& operator=(const AsWriter&) = delete;
-
-  private:
-    bool dropped_ = false;
-};
 
 bool IsRoot() {
     return geteuid() == 0;
