@@ -2,7 +2,7 @@
 """The demo after set-up (scripts/demo runs it): the five custom actions of
 ostrel_ca at work, and a short report of what each did.
 
-1. In the Linux installer host (build/linux/ostrel-ca-run), on a copy of
+1. In the Linux installer host (build/linux-release/ostrel-ca-run), on a copy of
    examples/install: CASetRegDateTime, CACreateURN, CAQueryWMI (the sample
    package's inventory statement), CAUpdateOfflineReg (the page before and after
    the merge), then CASendServiceTag against the local registration service
@@ -32,7 +32,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import wine_install as wi  # noqa: E402  (tests/e2e/wine_install.py)
 
 WORK = os.path.join(ROOT, "build", "demo")
-HOST = os.path.join(ROOT, "build", "linux", "ostrel-ca-run")
+HOST = os.path.join(ROOT, "build", "linux-release", "ostrel-ca-run")
 SAMPLE_HOST = "register.example.com"
 PROPERTY_LINE = re.compile(r"^Property\(S\): (\S+) = (.*)$")
 EXPORTS = ("CASetRegDateTime", "CACreateURN", "CAQueryWMI", "CAUpdateOfflineReg",
@@ -155,7 +155,7 @@ def host_step(what, args):
 
 
 def run_in_host():
-    say("1. The Linux installer host, build/linux/ostrel-ca-run: each action in a fresh")
+    say("1. The Linux installer host, build/linux-release/ostrel-ca-run: each action in a fresh")
     say("   installer session, the way msiexec would call it.")
     os.makedirs(os.path.join(WORK, "host"))
     folder = os.path.join(WORK, "host", "install")
@@ -278,7 +278,7 @@ def run_in_wine():
     work = os.path.join(WORK, "wine")
     os.makedirs(work)
     probe = wi.Wine(os.path.join(work, "prefix"))
-    if probe.runs(probe.wine32):
+    if probe.can_run("i686"):
         wine = wi.Wine(os.path.join(work, "prefix"), win32=True)
         machine, arch, compiler = "i686", "x86", "i686-w64-mingw32-gcc"
         dll = os.path.join(ROOT, "build", "mingw-i686", "ostrel_ca.dll")
@@ -286,7 +286,7 @@ def run_in_wine():
     else:
         wine = wi.Wine(os.path.join(work, "prefix"))
         machine, arch, compiler = "x86_64", "x64", "x86_64-w64-mingw32-gcc"
-        why = (probe.last_error.splitlines() or ["no 32-bit loader"])[0][:100]
+        why = (probe.last_error.splitlines() or ["no 32-bit loader"])[0][:160]
         say("   Prefix: 64-bit; this machine's Wine cannot run 32-bit Windows code")
         say(f"   ({why}), so the x86_64 DLL stands in.")
         dll = build_x86_64_dll()

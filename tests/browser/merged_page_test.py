@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The merged offline registration page in a real browser (headless Chromium).
 
-CAUpdateOfflineReg (the Linux host, build/linux/ostrel-ca-run) merges a copy of
+CAUpdateOfflineReg (the Linux host, build/linux-release/ostrel-ca-run) merges a copy of
 examples/install. CASendServiceTag then runs on the merged folder against the local
 registration service, with a recorder standing in for the browser: after status 200
 it opens the payload destination, so the recorder learns the address the product
@@ -54,7 +54,7 @@ from wine_install import EXAMPLE_INSTALL, LocalService, make_certificates  # noq
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from check_report import Report  # noqa: E402
 
-HOST = os.path.join(ROOT, "build", "linux", "ostrel-ca-run")
+HOST = os.path.join(ROOT, "build", "linux-release", "ostrel-ca-run")
 # OSTREL_CHROMIUM names another Chromium binary.
 CHROMIUM = os.environ.get("OSTREL_CHROMIUM", "/usr/bin/chromium")
 CHROMEDRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"

@@ -20,7 +20,9 @@ equal it exactly; one that moved in between (free memory, the local time) must
 have the same shape.
 
 Usage: run_e2e.py --dll build/mingw-i686/ostrel_ca.dll --dll build/mingw-x86_64/ostrel_ca.dll
-           [--work DIR] [--require-all]
+           [--work DIR] [--require-all] [--jobs N] [--suite NAME ...]
+With --jobs N the suites are shared out into N groups that run at once, each in
+a prefix of its own (the suites that use the local service's port together).
 A DLL whose machine type this host cannot run under Wine (a 32-bit DLL on a
 kernel without 32-bit support) is reported as skipped, or as a failure with
 --require-all.
@@ -348,7 +350,7 @@ def run_stamp_deferred(report, wine, machine, dll, out_dir):
 
 
 LINUX_HOST = os.path.join(
-    os.path.dirname(os.path.dirname(HERE)), "build", "linux", "ostrel-ca-run"
+    os.path.dirname(os.path.dirname(HERE)), "build", "linux-release", "ostrel-ca-run"
 )
 OFFLINE_EXPORT = ("CAUpdateOfflineReg",)
 # Another file's text that an external entity of a service tag would bring in.
@@ -1218,6 +1220,62 @@ def run_sample_authoring(report, wine, machine, dll, out_dir):
 SUITES.append(run_sample_authoring)
 
 
+# Suites that bind the local registration service's address (127.0.0.1:443) run
+# in one group, one after another.
+SERVICE_SUITES = ("send_service_tag", "sample_authoring")
+# Rough seconds each suite takes, to share the suites out evenly.
+SUITE_WEIGHTS = {"send_service_tag": 40, "sample_authoring": 35, "wmi_immediate": 30,
+                 "offline_refusals": 20, "wmi_deferred": 15, "offline_immediate": 12}
+
+
+def suite_name(suite):
+    return suite.__name__[len("run_"):]
+
+
+def suite_groups(jobs):
+    """The suites shared out into at most `jobs` groups, each run in a prefix of
+    its own: the service suites together, the rest by weight, heaviest first."""
+    names = [suite_name(suite) for suite in SUITES]
+    groups = [[name for name in names if name in SERVICE_SUITES]]
+    groups += [[] for _ in range(jobs - 1)]
+    weight = lambda group: sum(SUITE_WEIGHTS.get(name, 10) for name in group)  # noqa: E731
+    for name in sorted((n for n in names if n not in SERVICE_SUITES),
+                       key=lambda n: -SUITE_WEIGHTS.get(n, 10)):
+        min(groups, key=weight).append(name)
+    return [group for group in groups if group]
+
+
+def run_groups(report, args, dlls, work):
+    """Runs the suites in groups, each group a process of this script with its own
+    work folder and prefix, `args.jobs` at a time. Each group's lines are printed
+    whole when it ends, in group order, and its counts added to the report."""
+    groups = suite_groups(args.jobs)
+    children = []
+    for index, group in enumerate(groups):
+        command = [sys.executable, os.path.abspath(__file__), "--work",
+                   os.path.join(work, f"group{index + 1}"), "--jobs", "1"]
+        for dll in dlls:
+            command += ["--dll", dll]
+        for name in group:
+            command += ["--suite", name]
+        if args.require_all:
+            command.append("--require-all")
+        children.append((group, subprocess.Popen(command, stdout=subprocess.PIPE,
+                                                 stderr=subprocess.STDOUT, text=True)))
+    for index, (group, child) in enumerate(children):
+        output, _ = child.communicate()
+        print(f"-- group {index + 1}: {', '.join(group)}", flush=True)
+        print(output, end="", flush=True)
+        counts = re.findall(r"^(\d+) passed, (\d+) failed$", output, re.M)
+        skipped = re.findall(r"^\((\d+) skipped\)$", output, re.M)
+        if not report.check(bool(counts), f"group {index + 1} ends with its counts",
+                            f"exit {child.returncode}"):
+            continue
+        report.passed += int(counts[-1][0])
+        report.failed += int(counts[-1][1])
+        report.skipped += int(skipped[-1]) if skipped else 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dll", action="append", required=True, help="a built ostrel_ca.dll")
@@ -1228,17 +1286,21 @@ def main():
         "--require-all", action="store_true", help="a DLL this host cannot run fails"
     )
     parser.add_argument(
+        "--jobs", type=int, default=1,
+        help="suites run in this many prefixes at once (default 1)",
+    )
+    parser.add_argument(
         "--suite",
         action="append",
         help="run only this suite (its function name without run_, e.g. offline_refusals)",
     )
     args = parser.parse_args()
     if args.suite:
-        known = {suite.__name__[len("run_"):] for suite in SUITES}
+        known = {suite_name(suite) for suite in SUITES}
         unknown = sorted(set(args.suite) - known)
         if unknown:
             parser.error(f"unknown suite {', '.join(unknown)} (known: {', '.join(sorted(known))})")
-        SUITES[:] = [suite for suite in SUITES if suite.__name__[len("run_"):] in args.suite]
+        SUITES[:] = [suite for suite in SUITES if suite_name(suite) in args.suite]
 
     report = Report()
     work = os.path.abspath(args.work)
@@ -1268,7 +1330,9 @@ def main():
                 build_and_check_package(report, tag, wxs_name, dll, machine, out_dir)
             build_probe(report, machine, out_dir)
 
-    if runnable:
+    if runnable and args.jobs > 1 and len(SUITES) > 1:
+        run_groups(report, args, [dll for _, dll in runnable], work)
+    elif runnable:
         started = time.monotonic()
         booted, result = wine.boot()
         report.note(f"wineboot -i took {time.monotonic() - started:.1f} s")

@@ -189,6 +189,9 @@ class Wine:
         if machine == "x86_64":
             return self.runs(self.wine64)
         if machine == "i686":
+            if not self.wine32:
+                self.last_error = wine32_unavailable_reason() or "32-bit Wine is not installed"
+                return False
             return self.runs(self.wine32)
         return False
 
@@ -255,6 +258,16 @@ class Wine:
 
     def stop(self):
         subprocess.run([self.wineserver, "-k"], env=self.env, timeout=60)
+
+
+def wine32_unavailable_reason():
+    """Why the set-up could not install 32-bit Wine (scripts/setup keeps apt's
+    reason in build/wine32-unavailable.txt), or None."""
+    try:
+        with open(os.path.join(ROOT, "build", "wine32-unavailable.txt")) as f:
+            return f.read().strip() or None
+    except OSError:
+        return None
 
 
 def custom_action_types(msi):

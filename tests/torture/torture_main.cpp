@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -23,6 +24,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/unit/posix/build_paths.h"
 #include "platform/posix/shared/seams.h"
 #include "tests/torture/scenarios.h"
 #include "tests/unit/posix/registration_service.h"
@@ -253,7 +255,36 @@ bool Torture(const Scenario& scenario) {
 
 }  // namespace
 
+// Reads "--shard K/N" (K from 1 to N) off the front of the arguments: the run then
+// takes every N-th scenario, starting with the K-th, so that N processes share the
+// scenarios out between the machine's cores.
+bool ReadShard(int* argc, char*** argv, unsigned* index, unsigned* count) {
+    *index = 0;
+    *count = 1;
+    if (*argc < 3 || std::string((*argv)[1]) != "--shard") {
+        return true;
+    }
+    unsigned k = 0;
+    unsigned n = 0;
+    char tail = 0;
+    if (std::sscanf((*argv)[2], "%u/%u%c", &k, &n, &tail) != 2 || n == 0 || k == 0 || k > n) {
+        return false;
+    }
+    *index = k - 1;
+    *count = n;
+    *argc -= 2;
+    *argv += 2;
+    (*argv)[0] = (*argv)[-2];
+    return true;
+}
+
 int main(int argc, char** argv) {
+    unsigned shard = 0;
+    unsigned shards = 1;
+    if (!ReadShard(&argc, &argv, &shard, &shards)) {
+        std::cerr << "usage: ostrel_torture [--shard K/N] [SOURCE [WORK]]" << std::endl;
+        return 2;
+    }
     const std::string source = argc > 1 ? argv[1] : OSTREL_SOURCE_DIR;
     std::string work = argc > 2 ? argv[2] : "";
     if (work.empty()) {
@@ -279,8 +310,11 @@ int main(int argc, char** argv) {
     const std::string caFile = RegistrationService::CertificateDirectory() + "/ca.pem";
     int passed = 0;
     int failed = 0;
+    unsigned index = 0;
     for (const Scenario& scenario : MakeScenarios(source, work, service.port(), caFile)) {
-        (Torture(scenario) ? passed : failed) += 1;
+        if (index++ % shards == shard) {
+            (Torture(scenario) ? passed : failed) += 1;
+        }
     }
     service.Stop();
     if (argc <= 2) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/posix/build_paths.h"
 #include "as_writer.h"
 #include "actions/registration_files.h"
 #include "module/exports.h"

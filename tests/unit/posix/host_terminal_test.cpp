@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/posix/build_paths.h"
 #include "host_runner.h"
 
 namespace {

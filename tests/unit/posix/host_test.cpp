@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/posix/build_paths.h"
 #include "host_runner.h"
 #include "registration_service.h"
 

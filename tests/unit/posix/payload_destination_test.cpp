@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/unit/posix/build_paths.h"
 #include "actions/registration_files.h"
 #include "runtime/context_log.h"
 #include "runtime/heap_string.h"

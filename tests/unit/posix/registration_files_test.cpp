@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/posix/build_paths.h"
 #include "actions/registration_files.h"
 #include "runtime/context_log.h"
 #include "runtime/heap_string.h"

@@ -1,4 +1,5 @@
 // Starting, stopping and reading the local registration service for the tests.
+#include "tests/unit/posix/build_paths.h"
 #include "registration_service.h"
 
 #include <arpa/inet.h>

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/posix/build_paths.h"
 #include "module/exports.h"
 #include "service_fixture.h"
 

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "tests/unit/posix/build_paths.h"
 #include "installer_fixture.h"
 #include "module/exports.h"
 
