@@ -79,3 +79,5 @@ add_custom_command(TARGET ostrel_ca POST_BUILD
 if(OSTREL_BUILD_TESTS)
     include(${CMAKE_SOURCE_DIR}/tests/unit/windows.cmake)
 endif()
+
+include(${CMAKE_SOURCE_DIR}/cmake/release.cmake)
