@@ -19,7 +19,7 @@ else()
 endif()
 list(JOIN OSTREL_VERSION_PARTS "," OSTREL_VERSION_COMMAS)
 list(JOIN OSTREL_VERSION_PARTS "." OSTREL_VERSION_DOTS)
-set(OSTREL_DESCRIPTION "Installer custom actions: time stamp, instance URN, inventory, offline registration, service tag upload")
+set(OSTREL_DESCRIPTION "Custom actions of the product's installer: time stamp, instance URN, inventory, offline registration, service tag upload")
 set(OSTREL_COPYRIGHT "Copyright (C) 2026 the ostrel_ca authors")
 configure_file(${CMAKE_SOURCE_DIR}/module/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
 
