@@ -237,11 +237,11 @@ def check_under_wine(report, work, dlls, from_file, signed, require_all):
             built = run([f"{machine}-w64-mingw32-g++-posix", "-std=c++17", "-Wall", "-Werror",
                          "-static", "-municode", "-D__USE_MINGW_ANSI_STDIO=0", "-o", exe,
                          os.path.join(HERE, "version_probe.cpp"), "-lversion"])
-            if not report.check(built.returncode == 0, f"[{machine}] version_probe.exe builds",
-                                built.stderr[-400:]):
-                continue
+            report.check(built.returncode == 0, f"[{machine}] version_probe.exe builds",
+                         built.stderr[-400:])
             # The 64-bit probe reads the 32-bit DLL as well, as a 64-bit Explorer does.
-            for target in ARCHES if machine == "x86_64" else [machine]:
+            targets = [] if built.returncode else list(ARCHES) if machine == "x86_64" else [machine]
+            for target in targets:
                 shutil.copyfile(dlls[target], os.path.join(folder, "probed.dll"))
                 ran = wine.run(machine, folder, [exe, "probed.dll", "version.txt"])
                 got = {}
