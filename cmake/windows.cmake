@@ -8,7 +8,23 @@
 # library and its tests alike, is compiled with __USE_MINGW_ANSI_STDIO=0.
 add_compile_definitions(__USE_MINGW_ANSI_STDIO=0)
 
-add_library(ostrel_ca SHARED ${OSTREL_MODULE_SOURCES} ${CMAKE_SOURCE_DIR}/module/ostrel_ca.def)
+# The version resource (module/version.rc.in), filled in from the project version
+# and compiled by the toolchain's windres. An unset fourth number is 0: 1.0.0.0.
+enable_language(RC)
+set(OSTREL_VERSION_PARTS ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR} ${PROJECT_VERSION_PATCH})
+if(PROJECT_VERSION_TWEAK STREQUAL "")
+    list(APPEND OSTREL_VERSION_PARTS 0)
+else()
+    list(APPEND OSTREL_VERSION_PARTS ${PROJECT_VERSION_TWEAK})
+endif()
+list(JOIN OSTREL_VERSION_PARTS "," OSTREL_VERSION_COMMAS)
+list(JOIN OSTREL_VERSION_PARTS "." OSTREL_VERSION_DOTS)
+set(OSTREL_DESCRIPTION "Custom actions of the product's installer: time stamp, instance URN, inventory, offline registration, service tag upload")
+set(OSTREL_COPYRIGHT "Copyright (C) 2026 the ostrel_ca authors")
+configure_file(${CMAKE_SOURCE_DIR}/module/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
+
+add_library(ostrel_ca SHARED ${OSTREL_MODULE_SOURCES} ${CMAKE_SOURCE_DIR}/module/ostrel_ca.def
+    ${CMAKE_BINARY_DIR}/version.rc)
 target_compile_options(ostrel_ca PRIVATE ${OSTREL_LIBRARY_COMPILE_OPTIONS})
 target_link_libraries(ostrel_ca PRIVATE ostrel_ca_core)
 target_link_libraries(ostrel_ca_core PUBLIC
@@ -19,6 +35,16 @@ set_target_properties(ostrel_ca PROPERTIES PREFIX "" OUTPUT_NAME ostrel_ca)
 # i686, where __stdcall functions are otherwise exported as Name@4.
 target_link_options(ostrel_ca PRIVATE -static -static-libgcc -static-libstdc++
     -Wl,--enable-stdcall-fixup -Wl,--kill-at)
+
+# Two builds of the same sources give the same bytes, wherever and whenever they
+# run: the source and build folders are written into the debugging information as
+# ".", the link writes no time stamp (the PE header's and the export table's are
+# 0), and a __DATE__ or __TIME__ in the code is a warning (an error in the presets).
+set(OSTREL_REPRODUCIBLE_OPTIONS -Wdate-time
+    -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+target_compile_options(ostrel_ca_core PRIVATE ${OSTREL_REPRODUCIBLE_OPTIONS})
+target_compile_options(ostrel_ca PRIVATE ${OSTREL_REPRODUCIBLE_OPTIONS})
+target_link_options(ostrel_ca PRIVATE -Wl,--no-insert-timestamp)
 
 # Every custom action call makes the installer extract the DLL from the package, so
 # its size is paid on every call. All of the library's code is cold (it runs once
@@ -39,10 +65,13 @@ endif()
 if(NOT CMAKE_OBJCOPY OR NOT CMAKE_STRIP)
     message(FATAL_ERROR "objcopy and strip of the mingw-w64 toolchain are needed to strip the DLL")
 endif()
+# objcopy and strip write the time of day into the PE header of what they write,
+# unless SOURCE_DATE_EPOCH says otherwise: 0, as the link leaves it.
+set(OSTREL_NO_TIME ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0)
 add_custom_command(TARGET ostrel_ca POST_BUILD
-    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:ostrel_ca> $<TARGET_FILE_NAME:ostrel_ca>.debug
-    COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE_NAME:ostrel_ca>
-    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE_NAME:ostrel_ca>.debug $<TARGET_FILE_NAME:ostrel_ca>
+    COMMAND ${OSTREL_NO_TIME} ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:ostrel_ca> $<TARGET_FILE_NAME:ostrel_ca>.debug
+    COMMAND ${OSTREL_NO_TIME} ${CMAKE_STRIP} --strip-all $<TARGET_FILE_NAME:ostrel_ca>
+    COMMAND ${OSTREL_NO_TIME} ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE_NAME:ostrel_ca>.debug $<TARGET_FILE_NAME:ostrel_ca>
     WORKING_DIRECTORY $<TARGET_FILE_DIR:ostrel_ca>
     COMMENT "Stripping ostrel_ca.dll (symbols kept in ostrel_ca.dll.debug)"
     VERBATIM)
@@ -50,3 +79,5 @@ add_custom_command(TARGET ostrel_ca POST_BUILD
 if(OSTREL_BUILD_TESTS)
     include(${CMAKE_SOURCE_DIR}/tests/unit/windows.cmake)
 endif()
+
+include(${CMAKE_SOURCE_DIR}/cmake/release.cmake)
