@@ -90,7 +90,10 @@ def check_rebuilds(report, build):
     env["CCACHE_DISABLE"] = "1"
     trees = [os.path.join(build, "mingw-i686")]
     with tempfile.TemporaryDirectory(prefix="ostrel-rebuild-") as scratch:
-        for source in (os.path.join(scratch, "one"), os.path.join(scratch, "two", "deeper", "src")):
+        # One rebuild, at another depth and without the compiler cache, against the
+        # checkout's build (made through the cache where it is installed): folders,
+        # time and cache hits must not show in the bytes.
+        for source in (os.path.join(scratch, "two", "deeper", "src"),):
             for name in (n for n in files if os.path.isfile(os.path.join(ROOT, n))):
                 os.makedirs(os.path.dirname(os.path.join(source, name)), exist_ok=True)
                 shutil.copy2(os.path.join(ROOT, name), os.path.join(source, name))
@@ -107,8 +110,8 @@ def check_rebuilds(report, build):
             first, *others = [os.path.join(tree, name) for tree in trees]
             differ = [f"{p} differs from {first} first in {first_difference(first, p)}"
                       for p in others if read(p) != read(first)]
-            report.check(not differ, f"i686 {name}: three builds in three folders are "
-                         "byte-identical", "; ".join(differ))
+            report.check(not differ, f"i686 {name}: builds in two folders, with and without "
+                         "the compiler cache, are byte-identical", "; ".join(differ))
 
 
 def make_signer(work):
