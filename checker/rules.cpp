@@ -242,8 +242,9 @@ private:
         }
         if ((action.type & kTypeNoImpersonate) != 0) {
             Add("OCA302", Severity::kError, "Action", action.action, "CustomAction",
-                "CASendServiceTag is marked not to impersonate (type bit 2048): it is meant "
-                "to run as the installer service, and the browser belongs to the user.",
+                "CASendServiceTag is marked not to impersonate (type bit 2048): run "
+                "deferred it would run as LocalSystem, not as the user, and the browser "
+                "belongs to the user's session.",
                 "set Impersonate=\"yes\" (clear type bit 2048).");
         }
         if ((action.type & kTypeContinue) == 0) {
