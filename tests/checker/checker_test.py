@@ -213,11 +213,29 @@ def findings(output):
     return found
 
 
-def build(work, name, wxs_text, binary):
+def run_exe(wine, work, package):
+    """(exit status, stdout, stderr) of ostrel-ca-check.exe on `package` under Wine.
+    The output goes to files, not pipes: the prefix's own processes (services,
+    explorer) stay with the persistent wine server and would hold a pipe open."""
+    with open(os.path.join(work, "exe.out"), "w+b") as out, \
+            open(os.path.join(work, "exe.err"), "w+b") as err:
+        try:
+            status = subprocess.run([wine.loader_for("x86_64"), "ostrel-ca-check.exe", package],
+                                    cwd=work, stdout=out, stderr=err, env=wine.env,
+                                    timeout=120).returncode
+        except subprocess.TimeoutExpired:
+            status = "timed out"
+        out.seek(0)
+        err.seek(0)
+        return (status, out.read().decode("utf-8", "replace").replace("\r\n", "\n"),
+                err.read().decode("utf-8", "replace").replace("\r\n", "\n"))
+
+
+def build(work, name, wxs_text, binary, arch="x64"):
     path = os.path.join(work, name + ".wxs")
     with open(path, "w", encoding="utf-8") as f:
         f.write(wxs_text.replace("{binary}", binary))
-    result = subprocess.run(["wixl", "-a", "x64", "-o", name + ".msi", name + ".wxs"],
+    result = subprocess.run(["wixl", "-a", arch, "-o", name + ".msi", name + ".wxs"],
                             cwd=work, capture_output=True, text=True, timeout=120)
     return name + ".msi" if result.returncode == 0 else None, result.stderr
 
@@ -227,6 +245,7 @@ def main():
     parser.add_argument("--checker", default=os.path.join(ROOT, "build/linux/ostrel-ca-check"))
     parser.add_argument("--exe", default=os.path.join(ROOT, "build/mingw-x86_64/ostrel-ca-check.exe"))
     parser.add_argument("--dll", default=os.path.join(ROOT, "build/mingw-x86_64/ostrel_ca.dll"))
+    parser.add_argument("--dll32", default=os.path.join(ROOT, "build/mingw-i686/ostrel_ca.dll"))
     args = parser.parse_args()
     report = Report()
     work = tempfile.mkdtemp(prefix="ostrel-checker-")
@@ -258,8 +277,9 @@ def run(args, work, report):
         why_not = "no Wine prefix could be made"
     if not why_not:
         shutil.copy(args.exe, os.path.join(work, "ostrel-ca-check.exe"))
-        # One wine server for all the runs, rather than one started for each.
-        subprocess.run([wine.wineserver, "-p"], env=wine.env, timeout=60)
+        # One wine server for all the runs, rather than one started for each; it
+        # goes 30 s after the last run should the test stop before wine.stop().
+        subprocess.run([wine.wineserver, "-p30"], env=wine.env, timeout=60)
 
     def check_both(title, package, status, expected, one_line=None):
         """Runs both programs on `package` (relative to the work folder)."""
@@ -279,12 +299,10 @@ def run(args, work, report):
         if why_not:
             report.skip(f"{title}: the .exe under Wine agrees", why_not)
             return
-        windows = wine.run("x86_64", work, ["ostrel-ca-check.exe", package], timeout=120)
-        same = (windows.returncode == linux.returncode and
-                windows.stdout.replace("\r\n", "\n") == linux.stdout and
-                windows.stderr.replace("\r\n", "\n") == linux.stderr)
+        status, out, err = run_exe(wine, work, package)
+        same = status == linux.returncode and out == linux.stdout and err == linux.stderr
         report.check(same, f"{title}: the .exe under Wine agrees line for line",
-                     f"exit {windows.returncode}: {windows.stdout}{windows.stderr}".strip())
+                     f"exit {status}: {out}{err}".strip())
 
     for number, (title, body, sequence, status, expected) in enumerate(CASES):
         binary = "install/svctag.xml" if title == FOREIGN_BINARY else "ostrel_ca.dll"
@@ -301,6 +319,19 @@ def run(args, work, report):
     package, error = build(work, "ostrel_desk", sample, "ostrel_ca.dll")
     if report.check(package is not None, "examples/ostrel_desk.wxs: wixl builds it", error[-300:]):
         check_both("examples/ostrel_desk.wxs", package, 0, [])
+
+    # The product's own 32-bit DLL (a PE32 image) is found as the library too.
+    if os.path.isfile(args.dll32):
+        shutil.copy(args.dll32, os.path.join(work, "ostrel_ca32.dll"))
+        package, error = build(work, "ostrel_desk32",
+                               sample.replace('Return="ignore"', 'Return="check"'),
+                               "ostrel_ca32.dll", arch="x86")
+        if report.check(package is not None, "the sample with the 32-bit DLL: wixl builds it",
+                        error[-300:]):
+            check_both("the sample with the 32-bit DLL, its return value checked", package, 1,
+                       [("OCA303", "error", "SendServiceTag", "CustomAction")])
+    else:
+        report.skip("the sample with the 32-bit DLL", f"{args.dll32} is not built")
 
     several = "case%02d.msi" % next(i for i, c in enumerate(CASES) if c[0] == "several mistakes at once")
     text_run = subprocess.run([args.checker, several], cwd=work, capture_output=True, text=True)
