@@ -8,7 +8,16 @@
 // the same MsiCloseHandle. libmsi's text is UTF-8; it is handed out as UTF-16 with
 // the installer's length protocol. A stream field is read whole the first time it
 // is read, and MsiRecordReadStream then hands it out in order, as msi.dll does.
+// A package that libmsi could not read without crashing is refused at
+// MsiOpenDatabaseW (ReadsWithoutCrash).
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/posix/msi/installer_internal.h"
 #include "platform/posix/msi/libmsi_api.h"
@@ -104,6 +113,80 @@ bool LoadStream(LibmsiRecord* record, unsigned field, StreamCursor* cursor) {
     return ok;
 }
 
+// Reads every field of every row of every table of the package, streams too,
+// as libmsi gives them. False when the package cannot be opened or a table not
+// read. Used only in the child process of ReadsWithoutCrash, which exits after
+// it: nothing is freed.
+bool ReadEverything(const std::string& file) {
+    LibmsiDatabase* database =
+        libmsi_database_new(file.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, nullptr);
+    if (database == nullptr) {
+        return false;
+    }
+    std::vector<std::string> tables;
+    LibmsiQuery* names = libmsi_query_new(database, "SELECT `Name` FROM `_Tables`", nullptr);
+    if (names == nullptr || !libmsi_query_execute(names, nullptr, nullptr)) {
+        return false;
+    }
+    while (LibmsiRecord* row = libmsi_query_fetch(names, nullptr)) {
+        if (char* name = libmsi_record_get_string(row, 1)) {
+            tables.emplace_back(name);
+        }
+    }
+    char chunk[65536];
+    for (const std::string& table : tables) {
+        if (table.find('`') != std::string::npos) {
+            continue;
+        }
+        const std::string text = "SELECT * FROM `" + table + "`";
+        LibmsiQuery* query = libmsi_query_new(database, text.c_str(), nullptr);
+        if (query == nullptr || !libmsi_query_execute(query, nullptr, nullptr)) {
+            return false;
+        }
+        while (LibmsiRecord* row = libmsi_query_fetch(query, nullptr)) {
+            const unsigned count = libmsi_record_get_field_count(row);
+            for (unsigned field = 1; field <= count; ++field) {
+                g_free(libmsi_record_get_string(row, field));
+                if (GInputStream* stream = libmsi_record_get_stream(row, field)) {
+                    while (g_input_stream_read(stream, chunk, sizeof chunk, nullptr, nullptr) > 0) {
+                    }
+                }
+            }
+        }
+    }
+    return true;
+}
+
+// libmsi trusts the structures in the file, and a package damaged in a few bytes
+// of its string pool or a table can crash it. msi.dll refuses such a package with
+// an error code, and so does this stand-in: a child process first reads the whole
+// package, and a child that does not exit with success (a crash, a table it cannot
+// read) means the package is refused. Its output goes nowhere, as a crash report
+// is not the installer's to print. When no child can be started the package is
+// opened as it is.
+bool ReadsWithoutCrash(const std::string& file) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        return true;
+    }
+    if (child == 0) {
+        const int nowhere = open("/dev/null", O_WRONLY);
+        if (nowhere >= 0) {
+            dup2(nowhere, STDOUT_FILENO);
+            dup2(nowhere, STDERR_FILENO);
+        }
+        _exit(ReadEverything(file) ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace
 
 UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database) {
@@ -118,6 +201,9 @@ UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database) {
     static std::once_flag quiet;
     std::call_once(quiet, [] { g_log_set_default_handler(IgnoreLibraryLog, nullptr); });
     const std::string file = Utf16ToUtf8(std::u16string(path));
+    if (!ReadsWithoutCrash(file)) {
+        return ERROR_INSTALL_PACKAGE_INVALID;
+    }
     GError* error = nullptr;
     LibmsiDatabase* opened =
         libmsi_database_new(file.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error);
