@@ -12,8 +12,8 @@
 #include <vector>
 
 struct ConditionReading {
-    bool empty = true;     // no condition at all: the action always runs
-    bool readable = true;  // false: the text is not a condition the checker can read
+    bool empty = true;                    // no condition at all: the action always runs
+    bool readable = true;                 // false: the text is not a condition the checker can read
     std::vector<std::string> properties;  // the property names, in order, once each
 };
 

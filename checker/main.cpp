@@ -86,8 +86,8 @@ int Run(const std::vector<std::string>& args) {
         return kExitUnreadable;
     }
     const std::vector<Finding> findings = CheckPackage(tables);
-    Write(stdout, json ? JsonReport(package, findings, quiet)
-                       : TextReport(package, findings, quiet));
+    Write(stdout,
+          json ? JsonReport(package, findings, quiet) : TextReport(package, findings, quiet));
     for (const Finding& finding : findings) {
         if (finding.severity == Severity::kError) {
             return kExitErrors;

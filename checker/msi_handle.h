@@ -6,7 +6,7 @@
 #include "platform/win32.h"
 
 class MsiHandle {
-public:
+  public:
     MsiHandle() = default;
     MsiHandle(const MsiHandle&) = delete;
     MsiHandle& operator=(const MsiHandle&) = delete;
@@ -25,7 +25,7 @@ public:
         }
     }
 
-private:
+  private:
     MSIHANDLE handle_ = 0;
 };
 

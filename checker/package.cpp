@@ -160,8 +160,7 @@ bool ReadTables(MSIHANDLE database, PackageTables* tables, std::string* failedTa
     }
     *failedTable = "CustomAction";
     if (present.count("CustomAction") != 0 &&
-        !ForEachRow(database,
-                    "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`",
+        !ForEachRow(database, "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`",
                     [&](MSIHANDLE record) {
                         CustomActionRow row;
                         row.type = MsiRecordGetInteger(record, 2);
@@ -176,32 +175,31 @@ bool ReadTables(MSIHANDLE database, PackageTables* tables, std::string* failedTa
     for (const char* table : kSequenceTables) {
         *failedTable = table;
         if (present.count(table) != 0 &&
-            !ForEachRow(database,
-                        std::string("SELECT `Action`, `Condition`, `Sequence` FROM `") + table +
-                            "`",
-                        [&](MSIHANDLE record) {
-                            SequenceRow row;
-                            row.table = table;
-                            row.hasSequence = !MsiRecordIsNull(record, 3);
-                            row.sequence = MsiRecordGetInteger(record, 3);
-                            bool ok = GetString(record, 1, &row.action) &&
-                                      GetString(record, 2, &row.condition);
-                            tables->sequenceRows.push_back(std::move(row));
-                            return ok;
-                        })) {
+            !ForEachRow(
+                database,
+                std::string("SELECT `Action`, `Condition`, `Sequence` FROM `") + table + "`",
+                [&](MSIHANDLE record) {
+                    SequenceRow row;
+                    row.table = table;
+                    row.hasSequence = !MsiRecordIsNull(record, 3);
+                    row.sequence = MsiRecordGetInteger(record, 3);
+                    bool ok =
+                        GetString(record, 1, &row.action) && GetString(record, 2, &row.condition);
+                    tables->sequenceRows.push_back(std::move(row));
+                    return ok;
+                })) {
             return false;
         }
     }
     *failedTable = "Property";
     if (present.count("Property") != 0 &&
-        !ForEachRow(database, "SELECT `Property`, `Value` FROM `Property`",
-                    [&](MSIHANDLE record) {
-                        std::string name;
-                        std::string value;
-                        bool ok = GetString(record, 1, &name) && GetString(record, 2, &value);
-                        tables->properties[name] = value;
-                        return ok;
-                    })) {
+        !ForEachRow(database, "SELECT `Property`, `Value` FROM `Property`", [&](MSIHANDLE record) {
+            std::string name;
+            std::string value;
+            bool ok = GetString(record, 1, &name) && GetString(record, 2, &value);
+            tables->properties[name] = value;
+            return ok;
+        })) {
         return false;
     }
     // Only the Binary rows that DLL custom actions name are read.
@@ -247,8 +245,7 @@ bool ReadPackage(const std::string& path, PackageTables* tables, std::string* re
     MsiHandle database;
     // MSIDBOPEN_READONLY, which the SDK types for the narrow or wide call as built.
     const LPCWSTR readOnly = nullptr;
-    if (MsiOpenDatabaseW(widePath.c_str(), readOnly, database.Receive()) !=
-        ERROR_SUCCESS) {
+    if (MsiOpenDatabaseW(widePath.c_str(), readOnly, database.Receive()) != ERROR_SUCCESS) {
         *reason = "the installer cannot open it as a package (damaged or not a package)";
         return false;
     }

@@ -86,8 +86,7 @@ std::vector<std::string> PeExportedNames(const std::string& image) {
     uint32_t optionalSize = 0;
     uint32_t magic = 0;
     if (!Read16(image, fileHeader + 2, &sectionCount) ||
-        !Read16(image, fileHeader + 16, &optionalSize) ||
-        !Read16(image, fileHeader + 20, &magic)) {
+        !Read16(image, fileHeader + 16, &optionalSize) || !Read16(image, fileHeader + 20, &magic)) {
         return names;
     }
     const uint64_t optional = fileHeader + 20;

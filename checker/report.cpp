@@ -89,9 +89,8 @@ std::string JsonReport(const std::string& package, const std::vector<Finding>& f
         out += "{\"code\": " + Quote(finding.code) +
                ", \"severity\": " + Quote(SeverityName(finding.severity)) +
                ", \"kind\": " + Quote(finding.kind) + ", \"name\": " + Quote(finding.name) +
-               ", \"table\": " + Quote(finding.table) +
-               ", \"message\": " + Quote(finding.happens) + ", \"fix\": " + Quote(finding.fix) +
-               "}";
+               ", \"table\": " + Quote(finding.table) + ", \"message\": " + Quote(finding.happens) +
+               ", \"fix\": " + Quote(finding.fix) + "}";
     }
     out += first ? "]}\n" : "\n]}\n";
     return out;

@@ -32,16 +32,56 @@ const std::set<std::string> kRunStateProperties = {"Installed", "REMOVE", "REINS
 
 // Properties the installer itself defines: a condition on one of them says nothing
 // product-specific, and none of them is a consent the user gives.
-const std::set<std::string> kInstallerProperties = {
-    "ACTION", "ADDDEFAULT", "ADDLOCAL", "ADDSOURCE", "ADVERTISE", "ALLUSERS", "AdminUser",
-    "CostingComplete", "Date", "Time", "ComputerName", "Installed", "Intel", "Intel64",
-    "LogonUser", "Manufacturer", "Msix64", "MsiNTProductType", "MsiNetAssemblySupport",
-    "MSIINSTALLPERUSER", "OutOfDiskSpace", "OutOfNoRbDiskSpace", "PATCH", "Preselected",
-    "Privileged", "ProductCode", "ProductLanguage", "ProductName", "ProductVersion", "REBOOT",
-    "REINSTALL", "REINSTALLMODE", "REMOVE", "RESUME", "Resume", "ServicePackLevel",
-    "ServicePackLevelMinor", "SystemLanguageID", "TARGETDIR", "TerminalServer", "UILevel",
-    "UPGRADINGPRODUCTCODE", "UpgradeCode", "UserLanguageID", "Version9X", "VersionMsi",
-    "VersionNT", "VersionNT64", "WindowsBuild", "WIX_UPGRADE_DETECTED"};
+const std::set<std::string> kInstallerProperties = {"ACTION",
+                                                    "ADDDEFAULT",
+                                                    "ADDLOCAL",
+                                                    "ADDSOURCE",
+                                                    "ADVERTISE",
+                                                    "ALLUSERS",
+                                                    "AdminUser",
+                                                    "CostingComplete",
+                                                    "Date",
+                                                    "Time",
+                                                    "ComputerName",
+                                                    "Installed",
+                                                    "Intel",
+                                                    "Intel64",
+                                                    "LogonUser",
+                                                    "Manufacturer",
+                                                    "Msix64",
+                                                    "MsiNTProductType",
+                                                    "MsiNetAssemblySupport",
+                                                    "MSIINSTALLPERUSER",
+                                                    "OutOfDiskSpace",
+                                                    "OutOfNoRbDiskSpace",
+                                                    "PATCH",
+                                                    "Preselected",
+                                                    "Privileged",
+                                                    "ProductCode",
+                                                    "ProductLanguage",
+                                                    "ProductName",
+                                                    "ProductVersion",
+                                                    "REBOOT",
+                                                    "REINSTALL",
+                                                    "REINSTALLMODE",
+                                                    "REMOVE",
+                                                    "RESUME",
+                                                    "Resume",
+                                                    "ServicePackLevel",
+                                                    "ServicePackLevelMinor",
+                                                    "SystemLanguageID",
+                                                    "TARGETDIR",
+                                                    "TerminalServer",
+                                                    "UILevel",
+                                                    "UPGRADINGPRODUCTCODE",
+                                                    "UpgradeCode",
+                                                    "UserLanguageID",
+                                                    "Version9X",
+                                                    "VersionMsi",
+                                                    "VersionNT",
+                                                    "VersionNT64",
+                                                    "WindowsBuild",
+                                                    "WIX_UPGRADE_DETECTED"};
 
 bool IsInputAction(const std::string& entry) {
     return entry == "CAQueryWMI" || entry == "CAUpdateOfflineReg" || entry == "CASendServiceTag";
@@ -76,7 +116,7 @@ std::vector<std::string> SplitList(const std::string& list) {
 }
 
 class Checker {
-public:
+  public:
     explicit Checker(const PackageTables& tables) : tables_(tables) {}
 
     std::vector<Finding> Run() {
@@ -103,10 +143,9 @@ public:
         return findings_;
     }
 
-private:
-    void Add(const char* code, Severity severity, const std::string& kind,
-             const std::string& name, const std::string& table, std::string happens,
-             std::string fix) {
+  private:
+    void Add(const char* code, Severity severity, const std::string& kind, const std::string& name,
+             const std::string& table, std::string happens, std::string fix) {
         for (const Finding& seen : findings_) {
             if (seen.code == code && seen.name == name && seen.table == table &&
                 seen.kind == kind) {
@@ -168,9 +207,10 @@ private:
             }
             if (deferred && IsInputAction(action.target) && !SetBefore(action.action, at)) {
                 Add("OCA101", Severity::kError, "Action", action.action, at.table,
-                    action.target + " runs deferred and takes its input from CustomActionData, "
-                        "but no type 51 action setting the property '" + action.action +
-                        "' runs before it in " + at.table +
+                    action.target +
+                        " runs deferred and takes its input from CustomActionData, "
+                        "but no type 51 action setting the property '" +
+                        action.action + "' runs before it in " + at.table +
                         ": it finds no input and fails with 1603 on every install "
                         "(failed to get PROPERTY value for CustomActionData).",
                     "add a type 51 action whose Property is '" + action.action +
@@ -217,12 +257,11 @@ private:
                 "make sure the condition holds only on the first install (NOT Installed).");
             return;
         }
-        const bool keptOut =
-            std::any_of(condition.properties.begin(), condition.properties.end(),
-                        [](const std::string& name) {
-                            return kRunStateProperties.count(name) != 0 ||
-                                   kInstallerProperties.count(name) == 0;
-                        });
+        const bool keptOut = std::any_of(condition.properties.begin(), condition.properties.end(),
+                                         [](const std::string& name) {
+                                             return kRunStateProperties.count(name) != 0 ||
+                                                    kInstallerProperties.count(name) == 0;
+                                         });
         if (!keptOut) {
             Add("OCA203", Severity::kWarning, "Action", action.action, at.table,
                 "CAUpdateOfflineReg has no condition that keeps it out of a repair or "
@@ -298,8 +337,9 @@ private:
                     "', which SecureCustomProperties does not list: a value given on the "
                     "command line or in the package's UI does not reach the installer service "
                     "of a per-machine install, and CASendServiceTag never runs there.",
-                "add " + name + " to SecureCustomProperties (Property table; names separated "
-                                "by ';').");
+                "add " + name +
+                    " to SecureCustomProperties (Property table; names separated "
+                    "by ';').");
         }
     }
 
@@ -311,8 +351,8 @@ private:
         }
         Add("OCA401", Severity::kError, "Action", action.action, at.table,
             "CAQueryWMI runs immediate, but WMIQuery is not in the Property table and no "
-            "type 51 action sets it before it in " + at.table +
-                ": it fails with 1603 (Unable to get WQL Statement).",
+            "type 51 action sets it before it in " +
+                at.table + ": it fails with 1603 (Unable to get WQL Statement).",
             "add a WMIQuery property with the WQL statement, or a type 51 action setting "
             "WMIQuery before it.");
     }

@@ -33,9 +33,9 @@ const char* SeverityName(Severity severity);
 struct Finding {
     std::string code;
     Severity severity = Severity::kError;
-    std::string kind;   // what the row is: "Action" or "Property"
-    std::string name;   // the row's key: the action or property name
-    std::string table;  // the table holding the row
+    std::string kind;     // what the row is: "Action" or "Property"
+    std::string name;     // the row's key: the action or property name
+    std::string table;    // the table holding the row
     std::string happens;  // what happens at install time
     std::string fix;
 };

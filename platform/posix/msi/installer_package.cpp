@@ -228,8 +228,7 @@ UINT MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view) {
     *view = 0;
     installer::Store& store = installer::TheStore();
     std::lock_guard<std::mutex> guard(store.lock);
-    auto* owner =
-        FindPackageObject<PackageDatabase>(store, database, PackageObject::kDatabase);
+    auto* owner = FindPackageObject<PackageDatabase>(store, database, PackageObject::kDatabase);
     if (owner == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
