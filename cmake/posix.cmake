@@ -5,6 +5,14 @@ pkg_check_modules(LIBXML2 REQUIRED IMPORTED_TARGET libxml-2.0)
 pkg_check_modules(LIBCURL REQUIRED IMPORTED_TARGET libcurl)
 find_package(OpenSSL REQUIRED)
 find_package(Threads REQUIRED)
+# Package databases (MsiOpenDatabaseW and its views) over libmsi, msitools' MSI
+# reader, and the GLib libraries it is built on. Found as libraries rather than
+# through pkg-config: Debian's libmsi-1.0.pc requires GLib's development files,
+# which libmsi-dev does not pull in (platform/posix/msi/libmsi_api.h).
+find_library(OSTREL_LIBMSI NAMES msi libmsi.so.0 REQUIRED)
+find_library(OSTREL_LIBGIO NAMES gio-2.0 libgio-2.0.so.0 REQUIRED)
+find_library(OSTREL_LIBGOBJECT NAMES gobject-2.0 libgobject-2.0.so.0 REQUIRED)
+find_library(OSTREL_LIBGLIB NAMES glib-2.0 libglib-2.0.so.0 REQUIRED)
 
 # libostrel_win32.so plays the part of the Windows system DLLs: one instance per
 # process, shared by the host, the library and the tests (the installer session
@@ -14,6 +22,8 @@ add_library(ostrel_win32 SHARED ${OSTREL_POSIX_SOURCES})
 target_include_directories(ostrel_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ostrel_win32 PUBLIC Threads::Threads PRIVATE PkgConfig::LIBXML2 ${CMAKE_DL_LIBS})
 target_link_libraries(ostrel_win32 PRIVATE PkgConfig::LIBCURL OpenSSL::SSL)
+target_link_libraries(ostrel_win32 PRIVATE
+    ${OSTREL_LIBMSI} ${OSTREL_LIBGIO} ${OSTREL_LIBGOBJECT} ${OSTREL_LIBGLIB})
 target_link_libraries(ostrel_ca_core PUBLIC ostrel_win32)
 
 if(OSTREL_BUILD_FUZZ)
@@ -37,6 +47,11 @@ file(GLOB OSTREL_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/*.cpp)
 add_executable(ostrel-ca-run ${OSTREL_HOST_SOURCES})
 target_link_libraries(ostrel-ca-run PRIVATE ostrel_win32 ${CMAKE_DL_LIBS})
 add_dependencies(ostrel-ca-run ostrel_ca)
+
+# ostrel-ca-check, the package checker, over the database calls of the platform layer.
+file(GLOB OSTREL_CHECKER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/checker/*.cpp)
+add_executable(ostrel-ca-check ${OSTREL_CHECKER_SOURCES})
+target_link_libraries(ostrel-ca-check PRIVATE ostrel_win32)
 
 if(OSTREL_BUILD_TESTS)
     enable_testing()

@@ -76,6 +76,15 @@ add_custom_command(TARGET ostrel_ca POST_BUILD
     COMMENT "Stripping ostrel_ca.dll (symbols kept in ostrel_ca.dll.debug)"
     VERBATIM)
 
+# ostrel-ca-check.exe, the package checker, over msi.dll's database calls: linked
+# statically like the Windows test program, so it runs with system DLLs alone;
+# wmain (-municode) takes the command line as UTF-16.
+file(GLOB OSTREL_CHECKER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/checker/*.cpp)
+add_executable(ostrel-ca-check ${OSTREL_CHECKER_SOURCES})
+target_include_directories(ostrel-ca-check PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(ostrel-ca-check PRIVATE msi)
+target_link_options(ostrel-ca-check PRIVATE -static -static-libgcc -static-libstdc++ -municode)
+
 if(OSTREL_BUILD_TESTS)
     include(${CMAKE_SOURCE_DIR}/tests/unit/windows.cmake)
 endif()

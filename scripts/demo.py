@@ -14,6 +14,8 @@ ostrel_ca at work, and a short report of what each did.
    WINEPREFIX (64-bit, with the x86_64 DLL, where this machine cannot run 32-bit
    Windows code), against the same service on 127.0.0.1:443 (the prefix trusts
    the test CA; its open verbs record the browser's target).
+   Before installing, ostrel-ca-check reads the built package (no findings) and a
+   mis-authored copy of it (its findings shown).
 
 Every step's files and logs stay under build/demo/. The exit status is 0 when
 every action did what it should, 1 otherwise (the report says what went wrong).
@@ -33,6 +35,7 @@ import wine_install as wi  # noqa: E402  (tests/e2e/wine_install.py)
 
 WORK = os.path.join(ROOT, "build", "demo")
 HOST = os.path.join(ROOT, "build", "linux-release", "ostrel-ca-run")
+CHECKER = os.path.join(ROOT, "build", "linux-release", "ostrel-ca-check")
 SAMPLE_HOST = "register.example.com"
 PROPERTY_LINE = re.compile(r"^Property\(S\): (\S+) = (.*)$")
 EXPORTS = ("CASetRegDateTime", "CACreateURN", "CAQueryWMI", "CAUpdateOfflineReg",
@@ -312,6 +315,8 @@ def run_in_wine():
     say("            a copy of examples/install whose form action names https://localhost/...")
     say("            (Wine resolves names without the prefix's hosts file)")
 
+    check_packages(work, arch, dll)
+
     say("   Preparing the prefix (wineboot, the test CA in its Root store, a recorder as")
     say("   its browser) ...")
     started = time.monotonic()
@@ -322,6 +327,42 @@ def run_in_wine():
         run_install(wine, work, msi, compiler, started)
     finally:
         wine.stop()
+
+
+def check_packages(work, arch, dll):
+    """ostrel-ca-check on the sample package, then on a copy with two mistakes: the
+    browser action's return value checked, and the merge run on every repair."""
+    say("   $ build/linux-release/ostrel-ca-check ostrel_desk.msi")
+    clean = subprocess.run([CHECKER, "ostrel_desk.msi"], cwd=work, capture_output=True,
+                           text=True, timeout=60)
+    for line in (clean.stdout + clean.stderr).splitlines():
+        say(f"     {line}")
+    expect(clean.returncode == 0 and clean.stdout.startswith("ostrel_desk.msi: 0 errors, 0 warnings"),
+           f"ostrel-ca-check found something in the sample package (exit {clean.returncode})")
+    with open(wi.SAMPLE_WXS, encoding="utf-8") as f:
+        sample = f.read()
+    broken = sample.replace('Return="ignore"', 'Return="check"').replace(
+        '<Custom Action="UpdateOfflineRegistration" Sequence="4002">NOT Installed</Custom>',
+        '<Custom Action="UpdateOfflineRegistration" Sequence="4002"/>')
+    with open(os.path.join(work, "mis_authored.wxs"), "w", encoding="utf-8") as f:
+        f.write(broken)
+    built = subprocess.run(["wixl", "-a", arch, "-D", f"OstrelCaDll={os.path.relpath(dll, work)}",
+                            "-D", "InstallSource=install", "-o", "mis_authored.msi",
+                            "mis_authored.wxs"], cwd=work, capture_output=True, text=True,
+                           timeout=120)
+    if not expect(built.returncode == 0, "wixl could not build the mis-authored copy"):
+        return
+    say("   A copy with Return=\"check\" on SendServiceTag and no condition on")
+    say("   UpdateOfflineRegistration:")
+    say("   $ build/linux-release/ostrel-ca-check mis_authored.msi")
+    found = subprocess.run([CHECKER, "mis_authored.msi"], cwd=work, capture_output=True,
+                           text=True, timeout=60)
+    for line in (found.stdout + found.stderr).splitlines():
+        say(f"     {line}")
+    expect(found.returncode == 1 and " OCA303 error: " in found.stdout and
+           " OCA203 warning: " in found.stdout,
+           f"ostrel-ca-check missed the copy's mistakes (exit {found.returncode})")
+    say()
 
 
 def run_install(wine, work, msi, compiler, started):

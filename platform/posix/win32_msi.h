@@ -1,5 +1,6 @@
 // posix substitutes: the Windows Installer (msi) functions the library calls, over
-// an in-process installer session (msi/installer_session.h).
+// an in-process installer session (msi/installer_session.h), and the read-only
+// database calls of the package checker, over libmsi (msi/installer_package.cpp).
 #ifndef OSTREL_PLATFORM_POSIX_WIN32_MSI_H
 #define OSTREL_PLATFORM_POSIX_WIN32_MSI_H
 
@@ -53,5 +54,21 @@ UINT MsiGetPropertyW(MSIHANDLE install, LPCWSTR name, LPWSTR value, DWORD* lengt
 UINT MsiSetPropertyW(MSIHANDLE install, LPCWSTR name, LPCWSTR value);
 UINT MsiFormatRecordW(MSIHANDLE install, MSIHANDLE record, LPWSTR result, DWORD* length);
 BOOL MsiGetMode(MSIHANDLE install, MSIRUNMODE mode);
+
+// ---------------------------------------------------------------- package databases
+// A package opened from its file, its views and their records. Only read-only
+// opening is provided. Text is UTF-16, as in msi.dll.
+#define MSIDBOPEN_READONLY (static_cast<LPCWSTR>(nullptr))
+// What MsiRecordGetInteger gives for a null or non-numeric field.
+#define MSI_NULL_INTEGER (static_cast<int>(0x80000000u))
+
+UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database);
+UINT MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view);
+UINT MsiViewExecute(MSIHANDLE view, MSIHANDLE parameters);
+UINT MsiViewFetch(MSIHANDLE view, MSIHANDLE* record);
+UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR value, DWORD* length);
+int MsiRecordGetInteger(MSIHANDLE record, UINT field);
+BOOL MsiRecordIsNull(MSIHANDLE record, UINT field);
+UINT MsiRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* length);
 
 #endif  // OSTREL_PLATFORM_POSIX_WIN32_MSI_H

@@ -8,12 +8,14 @@
 //   installer_records.cpp     records, MsiCloseHandle and MsiProcessMessage
 //   installer_properties.cpp  property reads and writes, run modes, the database
 //   installer_format.cpp      MsiFormatRecordW and its template expansion
+//   installer_package.cpp     package databases opened from a file, over libmsi
 #ifndef OSTREL_PLATFORM_POSIX_INSTALLER_INTERNAL_H
 #define OSTREL_PLATFORM_POSIX_INSTALLER_INTERNAL_H
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -67,12 +69,24 @@ struct Record {
     std::vector<InstallerField> fields;  // fields[0] .. fields[fieldCount]
 };
 
+// A database, view or record of a package opened with MsiOpenDatabaseW
+// (installer_package.cpp). Destroying it releases the libmsi object behind it.
+struct PackageObject {
+    enum Kind { kDatabase, kView, kRecord };
+    explicit PackageObject(Kind what) : kind(what) {}
+    PackageObject(const PackageObject&) = delete;
+    PackageObject& operator=(const PackageObject&) = delete;
+    virtual ~PackageObject();
+    const Kind kind;
+};
+
 struct Store {
     std::mutex lock;
     MSIHANDLE lastHandle = 0;
     std::map<MSIHANDLE, Session> sessions;
     std::map<MSIHANDLE, Database> databases;
     std::map<MSIHANDLE, Record> records;
+    std::map<MSIHANDLE, std::unique_ptr<PackageObject>> packageObjects;
     std::function<void(const InstallerMessage&)> observer;
 };
 

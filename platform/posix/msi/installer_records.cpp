@@ -118,7 +118,7 @@ UINT MsiRecordSetInteger(MSIHANDLE record, UINT field, int value) {
     return ERROR_SUCCESS;
 }
 
-// Closes a record or database handle. 0 is accepted and does nothing, as in
+// Closes a record, database or view handle. 0 is accepted and does nothing, as in
 // msi.dll. An install handle belongs to the installer, which closes it when the
 // session ends (InstallerCloseSession); a custom action closing it is refused.
 // An armed failure is reported after the handle is released, as a close that
@@ -129,7 +129,8 @@ UINT MsiCloseHandle(MSIHANDLE handle) {
     if (handle != 0) {
         installer::Store& store = installer::TheStore();
         std::lock_guard<std::mutex> guard(store.lock);
-        if (store.records.erase(handle) == 0 && store.databases.erase(handle) == 0) {
+        if (store.records.erase(handle) == 0 && store.databases.erase(handle) == 0 &&
+            store.packageObjects.erase(handle) == 0) {
             result = ERROR_INVALID_HANDLE;
         }
     }

@@ -23,7 +23,8 @@ MSIHANDLE NewHandle(Store& store) {
         ++store.lastHandle;
         const MSIHANDLE handle = store.lastHandle;
         if (handle != 0 && store.sessions.count(handle) == 0 &&
-            store.databases.count(handle) == 0 && store.records.count(handle) == 0) {
+            store.databases.count(handle) == 0 && store.records.count(handle) == 0 &&
+            store.packageObjects.count(handle) == 0) {
             return handle;
         }
     }
