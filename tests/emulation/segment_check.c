@@ -12,6 +12,8 @@
  *    violation at that address, and IsBadReadPtr must report it unreadable.
  *
  * One line per check, then "N passed, N failed". */
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <windows.h>
 
@@ -100,6 +102,7 @@ static DWORD WINAPI worker_main(void *arg)
 int main(void)
 {
     setvbuf(stdout, NULL, _IONBF, 0);
+    _setmode(_fileno(stdout), _O_BINARY); /* lines end in LF, as the scripts read them */
     guarded = VirtualAlloc(NULL, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
     if (!guarded || !AddVectoredExceptionHandler(1, on_fault)) {
         printf("FAIL setting up the guarded page\n0 passed, 1 failed\n");
