@@ -280,16 +280,29 @@ def run_in_wine():
     say("   Wine's msiexec in a throwaway Wine prefix.")
     work = os.path.join(WORK, "wine")
     os.makedirs(work)
-    probe = wi.Wine(os.path.join(work, "prefix"))
-    if probe.can_run("i686"):
-        wine = wi.Wine(os.path.join(work, "prefix"), win32=True)
+    # A 32-bit prefix only when one really starts: the loader's --version can
+    # answer where wineboot then fails.
+    started = time.monotonic()
+    wine = wi.Wine(os.path.join(work, "prefix"), win32=True)
+    booted = False
+    if wine.can_run("i686"):
+        try:
+            booted, result = wine.boot()
+            why = "wineboot -i of a 32-bit prefix failed: " + (
+                result.stderr.strip().splitlines() or [f"exit {result.returncode}"])[-1]
+        except subprocess.TimeoutExpired:
+            wine.stop()
+            why = "wineboot -i of a 32-bit prefix did not finish"
+    else:
+        why = (wine.last_error.splitlines() or ["no 32-bit loader"])[0]
+    if booted:
         machine, arch, compiler = "i686", "x86", "i686-w64-mingw32-gcc"
         dll = os.path.join(ROOT, "build", "mingw-i686", "ostrel_ca.dll")
         say("   Prefix: 32-bit (WINEARCH=win32); this machine runs 32-bit Windows code.")
     else:
         wine = wi.Wine(os.path.join(work, "prefix"))
         machine, arch, compiler = "x86_64", "x64", "x86_64-w64-mingw32-gcc"
-        why = (probe.last_error.splitlines() or ["no 32-bit loader"])[0][:160]
+        why = why[:160]
         say("   Prefix: 64-bit; this machine's Wine cannot run 32-bit Windows code")
         say(f"   ({why}), so the x86_64 DLL stands in.")
         dll = build_x86_64_dll()
@@ -319,10 +332,11 @@ def run_in_wine():
 
     say("   Preparing the prefix (wineboot, the test CA in its Root store, a recorder as")
     say("   its browser) ...")
-    started = time.monotonic()
-    booted, result = wine.boot()
-    if not expect(booted, "wineboot did not make the prefix: " + result.stderr[-300:]):
-        return
+    if not booted:
+        started = time.monotonic()
+        booted, result = wine.boot()
+        if not expect(booted, "wineboot did not make the prefix: " + result.stderr[-300:]):
+            return
     try:
         run_install(wine, work, msi, compiler, started)
     finally:

@@ -48,6 +48,7 @@ from wine_install import (  # noqa: E402  (lives beside this file)
     machine_store_verdict, make_certificates, opened_targets, package_properties, pe_machine,
     trust_ca_and_set_open_verbs, unix_path,
 )
+from emulated_workers import SessionWine, emulated_i686, run_claimed, run_workers  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tests", "support"))
 from check_report import Report  # noqa: E402
@@ -587,7 +588,7 @@ def run_offline_refusals(report, wine, machine, dll, out_dir):
     if os.path.exists(folder):
         shutil.rmtree(folder)
     os.makedirs(folder)
-    installer = build_ui_installer(report, out_dir)
+    installer = build_ui_installer(report, wine, out_dir)
     if installer is None:
         return
     output = os.path.join(out_dir, "offline_unicode_ui.txt")
@@ -623,11 +624,17 @@ def run_offline_refusals(report, wine, machine, dll, out_dir):
 UI_INSTALLER_SOURCE = os.path.join(HERE, "tools", "ui_install.c")
 
 
-def build_ui_installer(report, out_dir):
-    """Builds tools/ui_install.c (x86_64, linked -static) into `out_dir`; its path,
-    or None."""
+def tools_compiler(wine):
+    """The mingw-w64 C compiler of the prefix's own programs: 64-bit, or 32-bit in
+    a 32-bit prefix."""
+    return "i686-w64-mingw32-gcc" if wine.win32 else "x86_64-w64-mingw32-gcc"
+
+
+def build_ui_installer(report, wine, out_dir):
+    """Builds tools/ui_install.c (for the prefix, linked -static) into `out_dir`;
+    its path, or None."""
     exe = os.path.join(out_dir, "ui_install.exe")
-    compiler = shutil.which("x86_64-w64-mingw32-gcc") or "x86_64-w64-mingw32-gcc"
+    compiler = shutil.which(tools_compiler(wine)) or tools_compiler(wine)
     try:
         result = subprocess.run(
             [compiler, "-municode", "-static", "-O1", "-Wall", "-Wextra", "-Werror",
@@ -688,7 +695,7 @@ def prepare_prefix_for_upload(report, wine, machine, work, tag=None):
     report.check(verdict.returncode != 0,
                  f"{tag}: the machine's trust store does not trust the test CA",
                  verdict.stdout.strip())
-    built, detail = build_recorder(wine, "x86_64-w64-mingw32-gcc")
+    built, detail = build_recorder(wine, tools_compiler(wine))
     if not report.check(built, f"{tag}: record_open.exe built", detail):
         return None
     done, detail = trust_ca_and_set_open_verbs(wine, cert_dir)
@@ -1285,6 +1292,7 @@ def main():
     parser.add_argument(
         "--require-all", action="store_true", help="a DLL this host cannot run fails"
     )
+    parser.add_argument("--win32-worker", metavar="CLAIMS", help=argparse.SUPPRESS)
     parser.add_argument(
         "--jobs", type=int, default=1,
         help="suites run in this many prefixes at once (default 1)",
@@ -1305,6 +1313,8 @@ def main():
     report = Report()
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
+    if args.win32_worker:
+        return run_as_worker(report, args, work)
     wine = Wine(os.path.join(work, "wineprefix"), tz=INSTALL_TZ)
 
     runnable = []
@@ -1330,6 +1340,10 @@ def main():
                 build_and_check_package(report, tag, wxs_name, dll, machine, out_dir)
             build_probe(report, machine, out_dir)
 
+    # 32-bit Wine under emulation runs the i686 DLL in prefixes of its own.
+    emulated = [(machine, dll) for machine, dll in runnable if machine == "i686" and emulated_i686()]
+    runnable = [entry for entry in runnable if entry not in emulated]
+
     if runnable and args.jobs > 1 and len(SUITES) > 1:
         run_groups(report, args, [dll for _, dll in runnable], work)
     elif runnable:
@@ -1345,7 +1359,30 @@ def main():
                         suite(report, wine, machine, dll, out_dir)
             finally:
                 wine.stop()
+    for _, dll in emulated:
+        run_workers(report, os.path.abspath(__file__), dll, work,
+                    [suite.__name__[len("run_"):] for suite in SUITES], args.require_all)
 
+    return report.summary()
+
+
+def run_as_worker(report, args, work):
+    """One worker of emulated_workers.py: the i686 DLL in a 32-bit prefix of its
+    own, in the suites it claims."""
+    dll = os.path.abspath(args.dll[0])
+    out_dir = os.path.join(work, "i686")
+    os.makedirs(out_dir, exist_ok=True)
+    wine = SessionWine(os.path.join(work, "wineprefix"), tz=INSTALL_TZ)
+    started = time.monotonic()
+    booted, result = wine.boot()
+    report.note(f"[i686] wineboot -i took {time.monotonic() - started:.1f} s")
+    if report.check(booted, f"[i686] 32-bit WINEPREFIX created in {wine.prefix}",
+                    result.stderr[-400:]):
+        try:
+            run_claimed(args.win32_worker, SUITES,
+                        lambda suite: suite(report, wine, "i686", dll, out_dir))
+        finally:
+            wine.stop()
     return report.summary()
 
 
