@@ -6,13 +6,8 @@ pkg_check_modules(LIBCURL REQUIRED IMPORTED_TARGET libcurl)
 find_package(OpenSSL REQUIRED)
 find_package(Threads REQUIRED)
 # Package databases (MsiOpenDatabaseW and its views) over libmsi, msitools' MSI
-# reader, and the GLib libraries it is built on. Found as libraries rather than
-# through pkg-config: Debian's libmsi-1.0.pc requires GLib's development files,
-# which libmsi-dev does not pull in (platform/posix/msi/libmsi_api.h).
-find_library(OSTREL_LIBMSI NAMES msi libmsi.so.0 REQUIRED)
-find_library(OSTREL_LIBGIO NAMES gio-2.0 libgio-2.0.so.0 REQUIRED)
-find_library(OSTREL_LIBGOBJECT NAMES gobject-2.0 libgobject-2.0.so.0 REQUIRED)
-find_library(OSTREL_LIBGLIB NAMES glib-2.0 libglib-2.0.so.0 REQUIRED)
+# reader; its pkg-config module brings GLib, GObject and GIO, which it is built on.
+pkg_check_modules(LIBMSI REQUIRED IMPORTED_TARGET libmsi-1.0)
 
 # libostrel_win32.so plays the part of the Windows system DLLs: one instance per
 # process, shared by the host, the library and the tests (the installer session
@@ -22,8 +17,7 @@ add_library(ostrel_win32 SHARED ${OSTREL_POSIX_SOURCES})
 target_include_directories(ostrel_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(ostrel_win32 PUBLIC Threads::Threads PRIVATE PkgConfig::LIBXML2 ${CMAKE_DL_LIBS})
 target_link_libraries(ostrel_win32 PRIVATE PkgConfig::LIBCURL OpenSSL::SSL)
-target_link_libraries(ostrel_win32 PRIVATE
-    ${OSTREL_LIBMSI} ${OSTREL_LIBGIO} ${OSTREL_LIBGOBJECT} ${OSTREL_LIBGLIB})
+target_link_libraries(ostrel_win32 PRIVATE PkgConfig::LIBMSI)
 target_link_libraries(ostrel_ca_core PUBLIC ostrel_win32)
 
 if(OSTREL_BUILD_FUZZ)

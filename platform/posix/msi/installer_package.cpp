@@ -20,9 +20,16 @@
 #include <vector>
 
 #include "platform/posix/msi/installer_internal.h"
-#include "platform/posix/msi/libmsi_api.h"
 #include "platform/posix/shared/seams.h"
 #include "platform/posix/shared/utf.h"
+
+// libmsi's and GLib's headers come after the platform's: GLib defines TRUE and
+// FALSE only when they are not defined yet, whereas the platform's definitions,
+// read after GLib's, would redefine them.
+#include <gio/gio.h>
+#include <glib-object.h>
+#include <glib.h>
+#include <libmsi.h>
 
 namespace installer {
 PackageObject::~PackageObject() = default;
@@ -80,7 +87,7 @@ MSIHANDLE Register(installer::Store& store, std::unique_ptr<PackageObject> objec
 // libmsi and libgsf report what they make of a damaged file on standard error
 // through GLib's log; msi.dll says nothing and returns its error code, and so do
 // these calls.
-void IgnoreLibraryLog(const char*, int, const char*, void*) {}
+void IgnoreLibraryLog(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
 void FreeError(GError* error) {
     if (error != nullptr) {
@@ -98,7 +105,7 @@ bool LoadStream(LibmsiRecord* record, unsigned field, StreamCursor* cursor) {
     char chunk[65536];
     for (;;) {
         GError* error = nullptr;
-        const ssize_t got = g_input_stream_read(stream, chunk, sizeof chunk, nullptr, &error);
+        const gssize got = g_input_stream_read(stream, chunk, sizeof chunk, nullptr, &error);
         FreeError(error);
         if (got < 0) {
             ok = false;
