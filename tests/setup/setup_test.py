@@ -71,7 +71,8 @@ CASES = [
     ("a 32-bit Wine that cannot be installed is skipped with apt's reason", None,
      {"FAIL_INSTALL": "wine32:i386=" + HELD}, 0,
      ["setup: wine32:i386 cannot be installed: " + HELD + "; the i686 DLL is still built and "
-      "checked, its runs under Wine are skipped"],
+      "checked, and the tests run it under their own emulated 32-bit Wine where that starts, "
+      "else skip its runs"],
      ["warning", "stopping"],
      ["apt-get update", "apt-get install -y -qq --no-remove cmake",
       "apt-get install -y -qq --no-remove wine32:i386"], "wine32:i386 cannot be installed: " + HELD),
