@@ -193,16 +193,45 @@ TEST_F(RegistrationFiles, QuotesBecomePercentTwentyTwoAndNothingElseChanges) {
     EXPECT_TRUE(InfoLines().empty());
 }
 
-TEST_F(RegistrationFiles, ATagEndsAtItsFirstZeroByte) {
-    std::string encoded;
-    EXPECT_EQ(S_OK, Encode(std::string("a\"b\0c\"d", 7), &encoded));
-    EXPECT_EQ("a%22b", encoded);
-    // A UTF-16 service tag: only its first byte comes before a zero.
-    const std::string utf16("\xFF\xFE<\0r\0>\0", 8);
-    EXPECT_EQ(S_OK, Encode(utf16, &encoded));
-    EXPECT_EQ("\xFF\xFE<", encoded);
-    EXPECT_EQ(S_OK, Encode(std::string("\0\"", 2), &encoded));
-    EXPECT_EQ("", encoded);
+TEST_F(RegistrationFiles, ZeroBytesThatOnlyPadTheEndAreDroppedAndAnyOtherIsRefused) {
+    // Zero bytes behind the text lose nothing: the tag is the bytes before them.
+    struct Padded {
+        std::string tag;
+        std::string encoded;
+    } padded[] = {
+        {std::string("a\"b\0", 4), "a%22b"},
+        {std::string("<r/>\0\0\0", 7), "<r/>"},
+        {std::string("\0", 1), ""},
+        {std::string("\0\0", 2), ""},
+    };
+    for (const Padded& row : padded) {
+        std::string encoded;
+        EXPECT_EQ(S_OK, Encode(row.tag, &encoded)) << row.encoded;
+        EXPECT_EQ(row.encoded, encoded);
+    }
+    EXPECT_TRUE(InfoLines().empty());
+
+    // A zero byte with anything but zero bytes behind it would cut the tag short.
+    struct Cut {
+        std::string tag;
+        DWORD offset;
+    } cut[] = {
+        {std::string("\xFF\xFE<\0r\0>\0", 8), 3},  // UTF-16 with its byte order mark
+        {std::string("a\"b\0c\"d", 7), 3},
+        {std::string("\0\"", 2), 0},
+        {std::string("abc\0\0\0\0x\0", 9), 3},
+    };
+    Lines lines;
+    for (const Cut& row : cut) {
+        LPSTR text = nullptr;
+        EXPECT_EQ(static_cast<HRESULT>(0x8007000D),
+                  EncodeServiceTag(&text, reinterpret_cast<const BYTE*>(row.tag.data()),
+                                   static_cast<DWORD>(row.tag.size())));
+        StrFree(text);
+        lines.push_back(Line("Error 0x8007000d: service tag has a zero byte at offset " +
+                             std::to_string(row.offset) + "; save svctag.xml as UTF-8"));
+    }
+    EXPECT_EQ(lines, InfoLines());
 }
 
 TEST_F(RegistrationFiles, ALongTagWithManyQuotesEncodesInOnePass) {
