@@ -34,6 +34,8 @@ constexpr BYTE kZero = 0;
 constexpr char kEncodedQuote[] = "%22";
 constexpr DWORD kEncodedQuoteLength = sizeof(kEncodedQuote) - 1;
 
+// HRESULT_FROM_WIN32(ERROR_INVALID_DATA): a service tag that a zero byte would cut.
+constexpr HRESULT kTagCutByZero = static_cast<HRESULT>(0x8007000D);
 // HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW): sizes whose sum does not fit.
 constexpr HRESULT kSizeOverflow = static_cast<HRESULT>(0x80070216);
 // No registry element, or no urn attribute on it: HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
@@ -174,6 +176,18 @@ HRESULT EncodeServiceTag(LPSTR* encoded, const BYTE* data, DWORD count) {
     const BYTE* copy = static_cast<const BYTE*>(block);
     const DWORD length =
         static_cast<DWORD>(static_cast<const BYTE*>(memchr(copy, 0, capacity)) - copy);
+    // The page can hold the tag only up to its first zero byte. Zero bytes that
+    // merely pad the end lose nothing; anything behind a zero byte would be lost
+    // (a tag saved as UTF-16 has one in nearly every character), so such a tag is
+    // refused and the page keeps its placeholders for a tag that fits.
+    for (DWORD at = length + 1; at < count; ++at) {
+        if (data[at] != kZero) {
+            LogFailure(kTagCutByZero,
+                       "service tag has a zero byte at offset %u; save svctag.xml as UTF-8",
+                       static_cast<unsigned>(length));
+            return kTagCutByZero;
+        }
+    }
     DWORD quotes = 0;
     for (DWORD at = 0; at < length; ++at) {
         quotes += copy[at] == static_cast<BYTE>(kQuote[0]) ? 1 : 0;

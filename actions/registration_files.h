@@ -36,7 +36,9 @@ HRESULT ReadPayloadDestination(LPCWSTR pagePath, LPWSTR* destination);
 // Encodes the `count` bytes of a service tag for the page into *encoded (null on
 // entry; the caller frees it with StrFree): the bytes up to the first zero byte (all
 // of them when there is none), each double quote written as "%22", then a zero
-// byte. The buffer is exactly that long.
+// byte. The buffer is exactly that long. Zero bytes may only pad the end: a tag
+// with any other byte behind its first zero byte (UTF-16 text, say) is refused with
+// HRESULT_FROM_WIN32(ERROR_INVALID_DATA) and a line naming the zero byte's offset.
 HRESULT EncodeServiceTag(LPSTR* encoded, const BYTE* data, DWORD count);
 
 // Fills the placeholders of the page "register.htm" in `installPath` (which ends in
