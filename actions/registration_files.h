@@ -50,11 +50,12 @@ HRESULT MergeOfflineRegistration(LPCWSTR installPath, LPCWSTR urn, LPCSTR encode
 // The in-memory half of MergeOfflineRegistration, for a page already read: *page
 // holds the *size bytes of the page read from `pagePath` (named in the failure
 // lines), `urn` has `urnLength` characters and `encodedTag` `tagLength` bytes. The
-// block is grown once, so that every intermediate text and a zero byte behind it
-// fit, and the placeholders are filled in place; on success *size is the merged
-// length, *size + urnLength + tagLength - 8. Sizes whose sum does not fit 32 bits
-// fail with HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW) before anything changes.
-// On failure *page is still a live block (grown or not) that the caller frees.
+// merged page is put together once, in a new block of its own length and a zero
+// byte (s + u - 4 bytes and a zero byte where the tag is shorter than its
+// placeholder), which replaces *page; the page's block is freed. On success *size
+// is the merged length, *size + urnLength + tagLength - 8. Sizes whose sum does not
+// fit 32 bits fail with HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW) before
+// anything is allocated. On failure *page and *size are as they were.
 HRESULT FillRegistrationPage(LPCWSTR pagePath, BYTE** page, DWORD* size, LPCWSTR urn,
                              DWORD urnLength, LPCSTR encodedTag, DWORD tagLength);
 

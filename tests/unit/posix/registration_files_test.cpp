@@ -322,9 +322,25 @@ TEST_F(RegistrationFiles, ShortestPagesUrnsAndTags) {
 
 TEST_F(RegistrationFiles, APlaceholderInTheInsertedUrnCounts) {
     // The second search starts at the URN's first byte: a URN holding the tag's
-    // placeholder takes the tag, and the page's own stays.
-    EXPECT_EQ(S_OK, Merge("WXYZ TUVW", u"urn:TUVW", "T"));
-    EXPECT_EQ("urn:T TUVW", Contents("register.htm"));
+    // placeholder, or its first letters right before the page's next bytes, takes
+    // the tag, and the page's own placeholder stays.
+    struct Row {
+        std::string page;
+        std::u16string urn;
+        std::string tag;
+        std::string merged;
+    } rows[] = {
+        {"WXYZ TUVW", u"urn:TUVW", "T", "urn:T TUVW"},
+        {"<WXYZ>TUVW", u"aTUVWb", "a longer tag", "<aa longer tagb>TUVW"},
+        {"WXYZVW TUVW", u"urn:TU", "tag", "urn:tag TUVW"},
+        {"WXYZW TUVW", u"TUV", "", " TUVW"},
+        {"WXYZUVW", u"T", "tag", "tag"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.page);
+        EXPECT_EQ(S_OK, Merge(row.page, row.urn, row.tag));
+        EXPECT_EQ(row.merged, Contents("register.htm"));
+    }
 }
 
 TEST_F(RegistrationFiles, ZeroBytesInThePageAreMovedLikeAnyOther) {
@@ -376,7 +392,7 @@ TEST_F(RegistrationFiles, MergeFailuresBeforeTheWriteSayWhichStep) {
     const std::u16string installPath = Utf8ToUtf16(dir_ + "/");
     SeamFailNthAllocation(1);
     EXPECT_EQ(E_OUTOFMEMORY, MergeOfflineRegistration(installPath.c_str(), u"u", "t"));
-    SeamFailNthAllocation(3);  // path, page, then the grown page
+    SeamFailNthAllocation(3);  // path, page, then the merged page
     EXPECT_EQ(E_OUTOFMEMORY, MergeOfflineRegistration(installPath.c_str(), u"u", "t"));
     const std::u16string elsewhere = Utf8ToUtf16(dir_ + "/none/");
     EXPECT_EQ(static_cast<HRESULT>(0x80070003),
@@ -399,16 +415,16 @@ TEST_F(RegistrationFiles, SizesThatDoNotFitThirtyTwoBitsFailBeforeTheBufferGrows
         DWORD urn;
         DWORD tag;
     } rows[] = {
-        {0xFFFFFFFFu, 0, 0},     // the page and a zero byte
-        {0xFFFFFFF0u, 100, 0},   // the page after the URN went in
+        {0xFFFFFFFFu, 4, 4},     // the merged page and its zero byte
+        {0xFFFFFFF0u, 100, 0},   // the page up to the URN's end
         {0xFFFFFFF0u, 4, 0x20},  // the merged page
         {0x10, 0, 0xFFFFFFFFu},  // a tag of 4 GiB
         {0x10, 0x80000000u, 0},  // a URN longer than a conversion can count
         {0x80000000u, 0x7FFFFFFFu, 0x7FFFFFFFu},
     };
     for (const Row& row : rows) {
-        // The block is tiny: a size check that let any of these through would grow
-        // it and move text far past its end.
+        // The block is tiny: a size check that let any of these through would read
+        // far past its end.
         BYTE* page = static_cast<BYTE*>(MemAlloc(8, TRUE));
         DWORD size = row.page;
         EXPECT_EQ(kSizeOverflow,
@@ -422,20 +438,22 @@ TEST_F(RegistrationFiles, SizesThatDoNotFitThirtyTwoBitsFailBeforeTheBufferGrows
         InfoLines());
 }
 
-TEST_F(RegistrationFiles, TheBufferHoldsEveryIntermediateTextAndItsZero) {
-    // Where the page's own size or the size after the URN went in is the longest,
-    // the block is sized for it, not for the merged page.
+TEST_F(RegistrationFiles, TheMergedPageIsOneBlockOfItsLengthAndAZero) {
+    // The merged page and a zero byte, or, where the tag is shorter than its
+    // placeholder, the page up to the URN's end (s + u - 4) and a zero byte: the
+    // URN is written to its place before the tag's placeholder is found.
     struct Row {
         std::string page;
         std::u16string urn;
         std::string tag;
         DWORD block;
     } rows[] = {
-        {"WXYZTUVW", u"", "", 9},           // the page itself
-        {"WXYZTUVW", u"urn:st:1", "", 13},  // after the URN: 8 + 8 - 4
-        {"WXYZTUVW", u"u", "tag", 9},       // the page itself again
-        {"WXYZTUVW", u"uu", "tagtag", 9},   // merged page 8 + 2 + 6 - 8 = 8, page 8
+        {"aWXYZbTUVWc", u"u", "tag!", 9},  // merged 11 + 1 + 4 - 8 = 8, not the page's 11
+        {"WXYZTUVW", u"uu", "tagtag", 9},  // merged 8 + 2 + 6 - 8 = 8
         {"WXYZTUVW", u"urnurn", "tagtag", 13},
+        {"WXYZTUVW", u"", "", 5},           // up to the URN's end: 8 + 0 - 4
+        {"WXYZTUVW", u"urn:st:1", "", 13},  // 8 + 8 - 4
+        {"WXYZTUVW", u"u", "tag", 6},       // 8 + 1 - 4
     };
     for (const Row& row : rows) {
         BYTE* page = static_cast<BYTE*>(MemAlloc(row.page.size(), FALSE));
