@@ -843,7 +843,10 @@ const std::vector<Row>& NetworkRows() {
          {"Error 0x80072f8f: failed to send request."},
          1603,
          kPageUnchanged | kNothingPosted | kLocalPageOpened,
-         "0x80072f8f is ERROR_WINHTTP_SECURE_FAILURE: the upload allows TLS 1.2 and 1.3 only."},
+         "The upload allows TLS 1.2 and 1.3 only. The Linux build gives 0x80072f8f "
+         "(ERROR_WINHTTP_SECURE_FAILURE, 12175): libcurl reports a handshake without a common "
+         "version as it reports any failed handshake. WinHTTP on Windows gives 0x80072f7d "
+         "(ERROR_WINHTTP_SECURE_CHANNEL_ERROR, 12157) when no version is in common."},
         {"Service with an untrusted certificate",
          "CASendServiceTag",
          UntrustedService,
