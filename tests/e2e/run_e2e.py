@@ -485,6 +485,22 @@ def run_offline_immediate(report, wine, machine, dll, out_dir):
         )
 
 
+def leave_temporary_files(folder):
+    """Files that writers killed in mid-merge would have left beside the page: the
+    names of an earlier release (register.htm.new~0 to ~9) and, for every process id
+    below 0x800 that Wine hands out (multiples of 4), the first four attempts'
+    names. Returns {name: bytes}."""
+    names = [f"register.htm.new~{digit}" for digit in range(10)]
+    names += [f"register.htm.new~{pid}-{attempt}" for pid in range(0, 0x800, 4)
+              for attempt in range(4)]
+    left = {}
+    for name in names:
+        left[name] = f"left by a killed writer as {name}".encode()
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(left[name])
+    return left
+
+
 def run_offline_deferred(report, wine, machine, dll, out_dir):
     tag = f"[{machine}] offline_deferred"
     msi = build_and_check_package(report, tag, "offline_deferred.wxs", dll, machine, out_dir)
@@ -492,6 +508,10 @@ def run_offline_deferred(report, wine, machine, dll, out_dir):
         return
     expected = linux_merged_page(report, out_dir)
     folder = fresh_install_dir(out_dir, "offline-deferred")
+    # Leftovers of killed writers, among them the names this install's own process
+    # tries first: none of them may stop the merge, and none is touched.
+    left = leave_temporary_files(folder)
+    names_before = sorted(os.listdir(folder))
     code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_deferred.log")
     report.check(code == 0, f"{tag}: msiexec /i /qn exits with 0", f"exit {code}")
     if log is not None:
@@ -503,11 +523,19 @@ def run_offline_deferred(report, wine, machine, dll, out_dir):
             f"CustomActionData = {log.properties.get('CustomActionData')!r}",
         )
     check_merged_like_linux(report, tag, folder, expected)
+    report.check(
+        sorted(os.listdir(folder)) == names_before
+        and all(read_bytes(os.path.join(folder, name)) == data for name, data in left.items()),
+        f"{tag}: the {len(left)} leftover temporary files beside the page did not stop the"
+        " merge, and stay as they were with no file added",
+        f"{len(os.listdir(folder))} names after, {len(names_before)} before",
+    )
 
 
 def run_offline_refusals(report, wine, machine, dll, out_dir):
-    """Pages that must not be merged: a read-only page, a service tag that would
-    bring in another file, and a folder in three scripts that has no page."""
+    """Pages that must not be merged: a read-only page, a service tag in UTF-16, a
+    service tag that would bring in another file, and a folder in three scripts
+    that has no page."""
     tag = f"[{machine}] offline_refusals"
     msi = build_and_check_package(report, tag, "offline_immediate.wxs", dll, machine, out_dir)
     if msi is None:
@@ -542,6 +570,34 @@ def run_offline_refusals(report, wine, machine, dll, out_dir):
             "; ".join(log.failure_lines()),
         )
     wine.attrib("-r", windows_dir(folder) + "register.htm")
+
+    # A service tag saved as UTF-16: its URN loads, but its bytes hold zero bytes
+    # the page cannot take, so the page keeps its placeholders.
+    folder = fresh_install_dir(out_dir, "offline-utf16")
+    page = os.path.join(folder, "register.htm")
+    before = read_bytes(page)
+    tag_path = os.path.join(folder, "svctag.xml")
+    with open(tag_path, encoding="utf-8") as f:
+        text = f.read().replace('encoding="UTF-8"', 'encoding="UTF-16"')
+    with open(tag_path, "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))  # as Notepad's "Unicode" saves it
+    code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_utf16.log")
+    report.check(
+        exits_1603(code), f"{tag}: a service tag in UTF-16 fails the install (1603)", f"exit {code}"
+    )
+    report.check(read_bytes(page) == before, f"{tag}: the page keeps its placeholders")
+    if log is not None:
+        want = [
+            "CAUpdateOfflineReg:  Error 0x8007000d: service tag has a zero byte at offset 3;"
+            " save svctag.xml as UTF-8",
+            "CAUpdateOfflineReg:  Error 0x8007000d: failed to encode service tag.",
+        ]
+        report.check(
+            log.failure_lines() == want,
+            f"{tag}: a service tag in UTF-16 names its first zero byte (offset 3) and the"
+            " failed encoding",
+            "; ".join(log.failure_lines()),
+        )
 
     folder = fresh_install_dir(out_dir, "offline-external")
     page = os.path.join(folder, "register.htm")
