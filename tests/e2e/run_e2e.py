@@ -485,20 +485,8 @@ def run_offline_immediate(report, wine, machine, dll, out_dir):
         )
 
 
-def leave_temporary_files(folder):
-    """Files that writers killed in mid-merge would have left beside the page: the
-    names of an earlier release (register.htm.new~0 to ~9) and, for every process id
-    below 0x800 that Wine hands out (multiples of 4), the first four attempts'
-    names. Returns {name: bytes}."""
-    names = [f"register.htm.new~{digit}" for digit in range(10)]
-    names += [f"register.htm.new~{pid}-{attempt}" for pid in range(0, 0x800, 4)
-              for attempt in range(4)]
-    left = {}
-    for name in names:
-        left[name] = f"left by a killed writer as {name}".encode()
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(left[name])
-    return left
+def folder_files(folder):
+    return {name: read_bytes(os.path.join(folder, name)) for name in os.listdir(folder)}
 
 
 def run_offline_deferred(report, wine, machine, dll, out_dir):
@@ -508,10 +496,14 @@ def run_offline_deferred(report, wine, machine, dll, out_dir):
         return
     expected = linux_merged_page(report, out_dir)
     folder = fresh_install_dir(out_dir, "offline-deferred")
-    # Leftovers of killed writers, among them the names this install's own process
-    # tries first: none of them may stop the merge, and none is touched.
-    left = leave_temporary_files(folder)
-    names_before = sorted(os.listdir(folder))
+    # Files left by killed writers: an earlier release's names, and the first four
+    # names of every process id below 0x800 that Wine hands out (multiples of 4).
+    names = [f"register.htm.new~{n}" for n in range(10)]
+    names += [f"register.htm.new~{pid}-{n}" for pid in range(0, 0x800, 4) for n in range(4)]
+    for name in names:
+        with open(os.path.join(folder, name), "w") as f:
+            f.write(name)
+    before = folder_files(folder)
     code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_deferred.log")
     report.check(code == 0, f"{tag}: msiexec /i /qn exits with 0", f"exit {code}")
     if log is not None:
@@ -522,13 +514,10 @@ def run_offline_deferred(report, wine, machine, dll, out_dir):
             f"{tag}: the deferred action got the folder as its CustomActionData",
             f"CustomActionData = {log.properties.get('CustomActionData')!r}",
         )
-    check_merged_like_linux(report, tag, folder, expected)
+    before["register.htm"] = check_merged_like_linux(report, tag, folder, expected)
     report.check(
-        sorted(os.listdir(folder)) == names_before
-        and all(read_bytes(os.path.join(folder, name)) == data for name, data in left.items()),
-        f"{tag}: the {len(left)} leftover temporary files beside the page did not stop the"
-        " merge, and stay as they were with no file added",
-        f"{len(os.listdir(folder))} names after, {len(names_before)} before",
+        folder_files(folder) == before,
+        f"{tag}: {len(names)} leftover temporary files beside the page stay as they were",
     )
 
 
@@ -571,33 +560,26 @@ def run_offline_refusals(report, wine, machine, dll, out_dir):
         )
     wine.attrib("-r", windows_dir(folder) + "register.htm")
 
-    # A service tag saved as UTF-16: its URN loads, but its bytes hold zero bytes
-    # the page cannot take, so the page keeps its placeholders.
+    # A service tag saved as UTF-16 (with its byte order mark, as Notepad's
+    # "Unicode"): its URN loads, but the page cannot take its zero bytes.
     folder = fresh_install_dir(out_dir, "offline-utf16")
-    page = os.path.join(folder, "register.htm")
-    before = read_bytes(page)
-    tag_path = os.path.join(folder, "svctag.xml")
-    with open(tag_path, encoding="utf-8") as f:
-        text = f.read().replace('encoding="UTF-8"', 'encoding="UTF-16"')
-    with open(tag_path, "wb") as f:
-        f.write(b"\xff\xfe" + text.encode("utf-16-le"))  # as Notepad's "Unicode" saves it
+    before = read_bytes(os.path.join(folder, "register.htm"))
+    with open(os.path.join(folder, "svctag.xml"), "r+b") as f:
+        text = f.read().decode().replace('encoding="UTF-8"', 'encoding="UTF-16"')
+        f.seek(0)
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
     code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_utf16.log")
-    report.check(
-        exits_1603(code), f"{tag}: a service tag in UTF-16 fails the install (1603)", f"exit {code}"
-    )
-    report.check(read_bytes(page) == before, f"{tag}: the page keeps its placeholders")
-    if log is not None:
-        want = [
-            "CAUpdateOfflineReg:  Error 0x8007000d: service tag has a zero byte at offset 3;"
+    want = ["CAUpdateOfflineReg:  Error 0x8007000d: service tag has a zero byte at offset 3;"
             " save svctag.xml as UTF-8",
-            "CAUpdateOfflineReg:  Error 0x8007000d: failed to encode service tag.",
-        ]
-        report.check(
-            log.failure_lines() == want,
-            f"{tag}: a service tag in UTF-16 names its first zero byte (offset 3) and the"
-            " failed encoding",
-            "; ".join(log.failure_lines()),
-        )
+            "CAUpdateOfflineReg:  Error 0x8007000d: failed to encode service tag."]
+    lines = log.failure_lines() if log is not None else []
+    report.check(
+        exits_1603(code) and lines == want
+        and read_bytes(os.path.join(folder, "register.htm")) == before,
+        f"{tag}: a service tag in UTF-16 fails (1603) at its zero byte at offset 3, the page"
+        " keeping its placeholders",
+        f"exit {code}; " + "; ".join(lines),
+    )
 
     folder = fresh_install_dir(out_dir, "offline-external")
     page = os.path.join(folder, "register.htm")

@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -344,41 +344,31 @@ TEST_F(FileIo, NoRoomForATemporaryFileNameFailsAndLeavesTheTargetAsItWas) {
 }
 
 TEST_F(FileIo, LeftoverTemporaryFilesNeverBlockAWrite) {
-    // What killed writers leave beside the page: the ten names an earlier release
-    // used, and forty of this process's own, kept as a writer that died before the
-    // rename would keep them (the replace had taken the page away and the move
-    // failed). The forty sit on the very names this process tries first.
+    // Left by killed writers: the ten names of an earlier release, and forty on the
+    // names this process tries first (kept as by a replace that took the page away
+    // and could not move the new file in).
     Put("register.htm", "old");
-    std::string former = "register.htm.new~0";
     for (char digit = '0'; digit <= '9'; ++digit) {
-        former.back() = digit;
-        Put(former.c_str(), "someone else's");
+        Put((std::string("register.htm.new~") + digit).c_str(), "someone else's");
     }
     for (int i = 0; i < 40; ++i) {
         SeamFailNthCall("ReplaceFileW", 1, ERROR_UNABLE_TO_MOVE_REPLACEMENT);
         SeamFailNthCall("MoveFileExW", 1, ERROR_ACCESS_DENIED);
-        EXPECT_EQ(static_cast<HRESULT>(0x80070005),
-                  Write("register.htm", "left " + std::to_string(i)));
+        EXPECT_EQ(static_cast<HRESULT>(0x80070005), Write("register.htm", std::to_string(i)));
         SeamClearFailures();
     }
-    std::vector<std::string> leftovers = Names();
-    std::sort(leftovers.begin(), leftovers.end());
-    ASSERT_EQ(51u, leftovers.size());
-    std::vector<std::string> kept;
-    for (const std::string& name : leftovers) {
-        kept.push_back(Contents(name.c_str()));
-    }
-
-    EXPECT_EQ(S_OK, Write("register.htm", "new"));
-    EXPECT_EQ("new", Contents("register.htm"));
-    std::vector<std::string> after = Names();
-    std::sort(after.begin(), after.end());
-    EXPECT_EQ(leftovers, after);
-    for (size_t i = 0; i < leftovers.size(); ++i) {
-        if (leftovers[i] != "register.htm") {
-            EXPECT_EQ(kept[i], Contents(leftovers[i].c_str())) << leftovers[i];
+    const auto files = [this] {
+        std::map<std::string, std::string> contents;
+        for (const std::string& name : Names()) {
+            contents[name] = Contents(name.c_str());
         }
-    }
+        return contents;
+    };
+    std::map<std::string, std::string> expected = files();
+    ASSERT_EQ(51u, expected.size());
+    EXPECT_EQ(S_OK, Write("register.htm", "new"));
+    expected["register.htm"] = "new";
+    EXPECT_EQ(expected, files());
 }
 
 TEST_F(FileIo, AnotherWriterBetweenOpenAndReplaceMakesTheWriteFailWhole) {
