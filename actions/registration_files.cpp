@@ -4,7 +4,7 @@
 //
 // The page is searched as raw bytes within the length read: ReadWholeFile adds no
 // terminator, so no search may rely on one, and a zero byte inside the page is
-// just another byte that the merge moves along.
+// just another byte that the merge copies.
 #include "actions/registration_files.h"
 
 #include <string.h>
@@ -34,6 +34,8 @@ constexpr BYTE kZero = 0;
 constexpr char kEncodedQuote[] = "%22";
 constexpr DWORD kEncodedQuoteLength = sizeof(kEncodedQuote) - 1;
 
+// HRESULT_FROM_WIN32(ERROR_INVALID_DATA): a service tag that a zero byte would cut.
+constexpr HRESULT kTagCutByZero = static_cast<HRESULT>(0x8007000D);
 // HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW): sizes whose sum does not fit.
 constexpr HRESULT kSizeOverflow = static_cast<HRESULT>(0x80070216);
 // No registry element, or no urn attribute on it: HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
@@ -63,14 +65,27 @@ DWORD FindBytes(const BYTE* data, DWORD size, DWORD from, const char* needle, DW
     return size;
 }
 
-// Gives the placeholder at `at` the room of `room` bytes: the text behind it moves
-// up or down, with its terminating zero, and `length` becomes the new text length.
-// The caller sized the block for the longer of the two texts.
-void ResizePlaceholder(BYTE* text, DWORD* length, DWORD at, DWORD room) {
-    const DWORD after = at + kPlaceholderLength;
-    memmove(text + at + room, text + after, *length - after);
-    *length = *length - kPlaceholderLength + room;
-    text[*length] = kZero;
+// Offset of the first occurrence of the `needleLength` bytes of `needle` in the
+// `headSize` bytes of `head` followed by the `tailSize` bytes of `tail`, read as
+// one text, or headSize + tailSize when there is none: inside the head, across
+// the join, then inside the tail. The caller makes sure the sum fits.
+DWORD FindAcross(const BYTE* head, DWORD headSize, const BYTE* tail, DWORD tailSize,
+                 const char* needle, DWORD needleLength) {
+    const DWORD inHead = FindBytes(head, headSize, 0, needle, needleLength);
+    if (inHead != headSize) {
+        return inHead;
+    }
+    // A match across the join starts in the head's last needleLength - 1 bytes.
+    const DWORD first = headSize >= needleLength ? headSize - needleLength + 1 : 0;
+    for (DWORD at = first; at < headSize; ++at) {
+        const DWORD headPart = headSize - at;
+        const DWORD tailPart = needleLength - headPart;
+        if (tailPart <= tailSize && memcmp(head + at, needle, headPart) == 0 &&
+            memcmp(tail, needle + headPart, tailPart) == 0) {
+            return at;
+        }
+    }
+    return headSize + FindBytes(tail, tailSize, 0, needle, needleLength);
 }
 
 }  // namespace
@@ -174,6 +189,18 @@ HRESULT EncodeServiceTag(LPSTR* encoded, const BYTE* data, DWORD count) {
     const BYTE* copy = static_cast<const BYTE*>(block);
     const DWORD length =
         static_cast<DWORD>(static_cast<const BYTE*>(memchr(copy, 0, capacity)) - copy);
+    // The page can hold the tag only up to its first zero byte. Zero bytes that
+    // merely pad the end lose nothing; anything behind a zero byte would be lost
+    // (a tag saved as UTF-16 has one in nearly every character), so such a tag is
+    // refused and the page keeps its placeholders for a tag that fits.
+    for (DWORD at = length + 1; at < count; ++at) {
+        if (data[at] != kZero) {
+            LogFailure(kTagCutByZero,
+                       "service tag has a zero byte at offset %u; save svctag.xml as UTF-8",
+                       static_cast<unsigned>(length));
+            return kTagCutByZero;
+        }
+    }
     DWORD quotes = 0;
     for (DWORD at = 0; at < length; ++at) {
         quotes += copy[at] == static_cast<BYTE>(kQuote[0]) ? 1 : 0;
@@ -237,53 +264,57 @@ HRESULT FillRegistrationPage(LPCWSTR pagePath, BYTE** page, DWORD* size, LPCWSTR
         (urn == nullptr && urnLength != 0) || (encodedTag == nullptr && tagLength != 0)) {
         return E_INVALIDARG;
     }
-    // The longest text the steps below hold: the page, the page after the URN went
-    // in (s + u - 4), or the merged page (s + u + e - 8), whichever is longest, and
-    // a zero byte behind it. The URN is converted with an int count.
+    // The merged page is s + u + e - 8 bytes, with a zero byte behind it. The URN
+    // goes straight to its place in the new block before the tag's placeholder is
+    // found, so the block also holds the page up to the URN's end (at most
+    // s + u - 4 bytes), which only a tag shorter than its placeholder makes the
+    // longer. The URN is converted with an int count.
     const LONGLONG s = *size;
     const LONGLONG u = urnLength;
     const LONGLONG e = tagLength;
-    LONGLONG longest = s;
+    const LONGLONG merged = s + u + e - 2 * kPlaceholderLength;
+    LONGLONG longest = merged;
     if (s + u - kPlaceholderLength > longest) {
         longest = s + u - kPlaceholderLength;
     }
-    if (s + u + e - 2 * kPlaceholderLength > longest) {
-        longest = s + u + e - 2 * kPlaceholderLength;
+    if (longest < 0) {
+        longest = 0;  // too short to hold the placeholders: the searches fail
     }
     if (longest + 1 > 0xFFFFFFFFll || u > 0x7FFFFFFFll) {
         LogFailure(kSizeOverflow, "failed to reallocate additional buffer");
         return kSizeOverflow;
     }
-    // No zero fill: nothing behind the text is ever read, and the zero byte behind
-    // each text is written where the text ends.
-    BYTE* grown = static_cast<BYTE*>(MemReAlloc(*page, static_cast<SIZE_T>(longest + 1), FALSE));
-    if (grown == nullptr) {
+    // No zero fill: every byte of the merged text is written once, and the zero
+    // byte where the text ends.
+    ByteBuffer block;
+    *block.address() = static_cast<BYTE*>(MemAlloc(static_cast<SIZE_T>(longest + 1), FALSE));
+    BYTE* const text = block.get();
+    if (text == nullptr) {
         LogFailure(E_OUTOFMEMORY, "failed to reallocate additional buffer");
         return E_OUTOFMEMORY;
     }
-    *page = grown;
-    grown[*size] = kZero;
     LogLine(LogTrace, "alloced mem");
 
     HRESULT hr = S_OK;
-    DWORD length = *size;
-    const DWORD urnAt = FindBytes(grown, length, 0, kUrnPlaceholder, kPlaceholderLength);
-    if (urnAt == length) {
+    const BYTE* const source = *page;
+    const DWORD pageSize = *size;
+    const DWORD urnAt = FindBytes(source, pageSize, 0, kUrnPlaceholder, kPlaceholderLength);
+    if (urnAt == pageSize) {
         hr = LastErrorStatus();
         LogFailure(hr, "%wS is an invalid registration template 1.", pagePath);
         return hr;
     }
     LogLine(LogTrace, "first search");
-
-    ResizePlaceholder(grown, &length, urnAt, urnLength);
+    memcpy(text, source, urnAt);
     LogLine(LogTrace, "moved remaining text");
 
     // Every UTF-16 unit that is not ASCII takes more than one byte in UTF-8, so
     // the conversion fits the placeholder's room exactly when the URN is ASCII. An
     // empty URN converts to nothing, and the system refuses a count of 0.
+    BYTE* const urnBytes = text + urnAt;
     if (urnLength != 0) {
         const int converted = WideCharToMultiByte(CP_UTF8, 0, urn, static_cast<int>(urnLength),
-                                                  reinterpret_cast<LPSTR>(grown + urnAt),
+                                                  reinterpret_cast<LPSTR>(urnBytes),
                                                   static_cast<int>(urnLength), nullptr, nullptr);
         if (converted != static_cast<int>(urnLength)) {
             hr = LastErrorStatus();
@@ -293,21 +324,49 @@ HRESULT FillRegistrationPage(LPCWSTR pagePath, BYTE** page, DWORD* size, LPCWSTR
     }
     LogLine(LogTrace, "inserted regurn");
 
-    const DWORD tagAt = FindBytes(grown, length, urnAt, kTagPlaceholder, kPlaceholderLength);
-    if (tagAt == length) {
+    // The tag's placeholder is the first one from the URN's first byte on, in the
+    // page as it reads with the URN in place: inside the URN, across its end into
+    // the page bytes behind the URN's placeholder, or in those bytes alone.
+    const BYTE* const after = source + urnAt + kPlaceholderLength;
+    const DWORD afterSize = pageSize - urnAt - kPlaceholderLength;
+    const DWORD tagAt =
+        FindAcross(urnBytes, urnLength, after, afterSize, kTagPlaceholder, kPlaceholderLength);
+    if (tagAt == urnLength + afterSize) {
         hr = LastErrorStatus();
         LogFailure(hr, "%wS is an invalid registration template 2.", pagePath);
         return hr;
     }
     LogLine(LogTrace, "second search");
 
-    ResizePlaceholder(grown, &length, tagAt, tagLength);
-    LogLine(LogTrace, "second move");
-
-    if (tagLength != 0) {
-        memcpy(grown + tagAt, encodedTag, tagLength);
+    // The tag takes its placeholder's place; behind it come the URN's bytes behind
+    // the placeholder, if it started inside the URN, then the rest of the page.
+    DWORD urnKept = 0;    // URN bytes behind the tag's placeholder
+    DWORD afterUsed = 0;  // page bytes behind the URN that precede the tag or are its placeholder
+    if (tagAt < urnLength) {
+        const DWORD placeholderEnd = tagAt + kPlaceholderLength;
+        if (placeholderEnd < urnLength) {
+            urnKept = urnLength - placeholderEnd;
+            memmove(urnBytes + tagAt + tagLength, urnBytes + placeholderEnd, urnKept);
+        } else {
+            afterUsed = placeholderEnd - urnLength;
+        }
+    } else {
+        memcpy(urnBytes + urnLength, after, tagAt - urnLength);
+        afterUsed = tagAt - urnLength + kPlaceholderLength;
     }
+    LogLine(LogTrace, "second move");
+    if (tagLength != 0) {
+        memcpy(urnBytes + tagAt, encodedTag, tagLength);
+    }
+    const DWORD restAt = urnAt + tagAt + tagLength + urnKept;
+    memcpy(text + restAt, after + afterUsed, afterSize - afterUsed);
+    const DWORD length = restAt + afterSize - afterUsed;
+    text[length] = kZero;
     LogLine(LogTrace, "merged offline registration.");
+
+    // The merged block takes the page's place; the page's block goes with the owner.
+    *block.address() = *page;
+    *page = text;
     *size = length;
     return hr;
 }

@@ -36,7 +36,9 @@ HRESULT ReadPayloadDestination(LPCWSTR pagePath, LPWSTR* destination);
 // Encodes the `count` bytes of a service tag for the page into *encoded (null on
 // entry; the caller frees it with StrFree): the bytes up to the first zero byte (all
 // of them when there is none), each double quote written as "%22", then a zero
-// byte. The buffer is exactly that long.
+// byte. The buffer is exactly that long. Zero bytes may only pad the end: a tag
+// with any other byte behind its first zero byte (UTF-16 text, say) is refused with
+// HRESULT_FROM_WIN32(ERROR_INVALID_DATA) and a line naming the zero byte's offset.
 HRESULT EncodeServiceTag(LPSTR* encoded, const BYTE* data, DWORD count);
 
 // Fills the placeholders of the page "register.htm" in `installPath` (which ends in
@@ -48,11 +50,12 @@ HRESULT MergeOfflineRegistration(LPCWSTR installPath, LPCWSTR urn, LPCSTR encode
 // The in-memory half of MergeOfflineRegistration, for a page already read: *page
 // holds the *size bytes of the page read from `pagePath` (named in the failure
 // lines), `urn` has `urnLength` characters and `encodedTag` `tagLength` bytes. The
-// block is grown once, so that every intermediate text and a zero byte behind it
-// fit, and the placeholders are filled in place; on success *size is the merged
-// length, *size + urnLength + tagLength - 8. Sizes whose sum does not fit 32 bits
-// fail with HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW) before anything changes.
-// On failure *page is still a live block (grown or not) that the caller frees.
+// merged page is put together once, in a new block of its own length and a zero
+// byte (s + u - 4 bytes and a zero byte where the tag is shorter than its
+// placeholder), which replaces *page; the page's block is freed. On success *size
+// is the merged length, *size + urnLength + tagLength - 8. Sizes whose sum does not
+// fit 32 bits fail with HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW) before
+// anything is allocated. On failure *page and *size are as they were.
 HRESULT FillRegistrationPage(LPCWSTR pagePath, BYTE** page, DWORD* size, LPCWSTR urn,
                              DWORD urnLength, LPCSTR encodedTag, DWORD tagLength);
 

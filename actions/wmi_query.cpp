@@ -7,8 +7,8 @@
 //
 // The first failing step of the chain logs its line and ends the action with
 // 1603. Inside the row and column loops nothing fails the action: an enumerator
-// error ends the rows, and a column that cannot be stored is skipped, logged (if
-// at all) by the operation that failed.
+// error ends the rows with one line, and a column that cannot be stored is
+// skipped, logged (if at all) by the operation that failed.
 #include "actions/wmi_query.h"
 
 #include "runtime/com_owners.h"
@@ -223,10 +223,17 @@ HRESULT QueryWmi() {
     for (;;) {
         ScopedCom<IWbemClassObject> row;
         ULONG returned = 0;
-        if (rows->Next(static_cast<LONG>(WBEM_INFINITE), 1, row.address(), &returned) !=
-                WBEM_S_NO_ERROR ||
-            returned != 1) {
-            break;  // the end of the rows, or an error: neither fails the action
+        const HRESULT next =
+            rows->Next(static_cast<LONG>(WBEM_INFINITE), 1, row.address(), &returned);
+        if (next != WBEM_S_NO_ERROR || returned != 1) {
+            // The end of the rows, or an error: neither fails the action, since
+            // inventory never fails an install. An error is written all the same, so
+            // that a misspelt class does not read like a machine without one.
+            if (FAILED(next)) {
+                LogLine(LogStandard, "query results ended with error 0x%x",
+                        static_cast<unsigned>(next));
+            }
+            break;
         }
         CopyRow(row.get(), tableName.get());
     }

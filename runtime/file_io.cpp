@@ -23,11 +23,16 @@ namespace {
 // Largest file ReadWholeFile takes: the byte count is a 32-bit value.
 constexpr ULONGLONG kLargestFile = 0xFFFFFFFFull;
 
-// The temporary file is the target's name with this suffix; its last digit is
-// raised while a name is taken, at most kTempAttempts times.
-constexpr WCHAR kTempSuffix[] = WSTR(".new~0");
-constexpr DWORD kTempSuffixLength = sizeof(kTempSuffix) / sizeof(kTempSuffix[0]) - 1;
-constexpr int kTempAttempts = 10;
+// The temporary file is the target's name followed by this suffix, with this
+// process's id and the attempt ("register.htm.new~4242-0"). The id keeps it apart
+// from other writers' files; the attempt, raised while a name is taken, gets past
+// the files that an earlier writer with the same id left when it was killed
+// mid-write (nothing removes those). The bound is far above any number of such
+// leftovers, so that they can never block a write.
+constexpr WCHAR kTempSuffixFormat[] = WSTR(".new~%u-%u");
+// Room for the longest suffix: ".new~", two 32-bit numbers, "-" and the terminator.
+constexpr DWORD kTempSuffixCapacity = 5 + 10 + 1 + 10 + 1;
+constexpr unsigned kTempAttempts = 10000;
 
 // The attributes the replacement is made with, so that a hidden or system page
 // stays one on systems whose replace does not carry them over.
@@ -68,14 +73,14 @@ class ScopedFile {
     HANDLE handle_;
 };
 
-// Makes `path` followed by kTempSuffix in a fresh zero-filled block. Null when the
-// length does not fit a block or the heap is exhausted.
+// Copies `path` into a fresh zero-filled block with room for a temporary suffix
+// behind it. Null when the length does not fit a block or the heap is exhausted.
 LPWSTR TempNameFor(LPCWSTR path) {
     const int length = lstrlenW(path);
-    if (length < 0 || static_cast<DWORD>(length) >= kMaxBufferCount - kTempSuffixLength - 1) {
+    if (length < 0 || static_cast<DWORD>(length) >= kMaxBufferCount - kTempSuffixCapacity) {
         return nullptr;
     }
-    const DWORD count = static_cast<DWORD>(length) + kTempSuffixLength + 1;
+    const DWORD count = static_cast<DWORD>(length) + kTempSuffixCapacity;
     LPWSTR name = static_cast<LPWSTR>(MemAlloc(static_cast<SIZE_T>(count) * sizeof(WCHAR), TRUE));
     if (name == nullptr) {
         return nullptr;
@@ -83,19 +88,19 @@ LPWSTR TempNameFor(LPCWSTR path) {
     for (int i = 0; i < length; ++i) {
         name[i] = path[i];
     }
-    for (DWORD i = 0; i < kTempSuffixLength; ++i) {
-        name[static_cast<DWORD>(length) + i] = kTempSuffix[i];
-    }
     return name;  // terminated by the zero fill
 }
 
-// Creates the new file `name` (a TempNameFor result) with `attributes`, raising its
-// last digit while a name is taken. On success `name` holds the name used; on
-// failure the last error is that of the last create.
+// Creates a new file named `name` (a TempNameFor result) and a suffix, with
+// `attributes`, trying the next attempt's name while a name is taken. On success
+// `name` holds the name used; on failure the last error is that of the last create
+// and `name` the last name tried.
 HANDLE CreateTempBeside(LPWSTR name, DWORD attributes) {
     const int length = lstrlenW(name);
-    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-        name[length - 1] = static_cast<WCHAR>(WSTR('0') + attempt);
+    const unsigned process = static_cast<unsigned>(GetCurrentProcessId());
+    for (unsigned attempt = 0; attempt < kTempAttempts; ++attempt) {
+        // Always fits: the block has room for the longest suffix.
+        StringCchPrintfW(name + length, kTempSuffixCapacity, kTempSuffixFormat, process, attempt);
         const HANDLE file =
             CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) {

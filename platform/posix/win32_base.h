@@ -122,6 +122,10 @@ SIZE_T HeapSize(HANDLE heap, DWORD flags, LPCVOID block);
 LONG InterlockedIncrement(LONG volatile* value);
 LONG InterlockedDecrement(LONG volatile* value);
 
+// ---------------------------------------------------------------- process
+// The calling process's id (getpid).
+DWORD GetCurrentProcessId();
+
 // ---------------------------------------------------------------- time
 typedef struct _SYSTEMTIME {
     WORD wYear;

@@ -488,6 +488,10 @@ def run_offline_immediate(report, wine, machine, dll, out_dir):
         )
 
 
+def folder_files(folder):
+    return {name: read_bytes(os.path.join(folder, name)) for name in os.listdir(folder)}
+
+
 def run_offline_deferred(report, wine, machine, dll, out_dir):
     tag = f"[{machine}] offline_deferred"
     msi = build_and_check_package(report, tag, "offline_deferred.wxs", dll, machine, out_dir)
@@ -495,6 +499,14 @@ def run_offline_deferred(report, wine, machine, dll, out_dir):
         return
     expected = linux_merged_page(report, out_dir)
     folder = fresh_install_dir(out_dir, "offline-deferred")
+    # Files left by killed writers: an earlier release's names, and the first four
+    # names of every process id below 0x800 that Wine hands out (multiples of 4).
+    names = [f"register.htm.new~{n}" for n in range(10)]
+    names += [f"register.htm.new~{pid}-{n}" for pid in range(0, 0x800, 4) for n in range(4)]
+    for name in names:
+        with open(os.path.join(folder, name), "w") as f:
+            f.write(name)
+    before = folder_files(folder)
     code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_deferred.log")
     report.check(code == 0, f"{tag}: msiexec /i /qn exits with 0", f"exit {code}")
     if log is not None:
@@ -505,12 +517,17 @@ def run_offline_deferred(report, wine, machine, dll, out_dir):
             f"{tag}: the deferred action got the folder as its CustomActionData",
             f"CustomActionData = {log.properties.get('CustomActionData')!r}",
         )
-    check_merged_like_linux(report, tag, folder, expected)
+    before["register.htm"] = check_merged_like_linux(report, tag, folder, expected)
+    report.check(
+        folder_files(folder) == before,
+        f"{tag}: {len(names)} leftover temporary files beside the page stay as they were",
+    )
 
 
 def run_offline_refusals(report, wine, machine, dll, out_dir):
-    """Pages that must not be merged: a read-only page, a service tag that would
-    bring in another file, and a folder in three scripts that has no page."""
+    """Pages that must not be merged: a read-only page, a service tag in UTF-16, a
+    service tag that would bring in another file, and a folder in three scripts
+    that has no page."""
     tag = f"[{machine}] offline_refusals"
     msi = build_and_check_package(report, tag, "offline_immediate.wxs", dll, machine, out_dir)
     if msi is None:
@@ -545,6 +562,27 @@ def run_offline_refusals(report, wine, machine, dll, out_dir):
             "; ".join(log.failure_lines()),
         )
     wine.attrib("-r", windows_dir(folder) + "register.htm")
+
+    # A service tag saved as UTF-16 (with its byte order mark, as Notepad's
+    # "Unicode"): its URN loads, but the page cannot take its zero bytes.
+    folder = fresh_install_dir(out_dir, "offline-utf16")
+    before = read_bytes(os.path.join(folder, "register.htm"))
+    with open(os.path.join(folder, "svctag.xml"), "r+b") as f:
+        text = f.read().decode().replace('encoding="UTF-8"', 'encoding="UTF-16"')
+        f.seek(0)
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+    code, log = offline_install(report, wine, tag, msi, out_dir, folder, "offline_utf16.log")
+    want = ["CAUpdateOfflineReg:  Error 0x8007000d: service tag has a zero byte at offset 3;"
+            " save svctag.xml as UTF-8",
+            "CAUpdateOfflineReg:  Error 0x8007000d: failed to encode service tag."]
+    lines = log.failure_lines() if log is not None else []
+    report.check(
+        exits_1603(code) and lines == want
+        and read_bytes(os.path.join(folder, "register.htm")) == before,
+        f"{tag}: a service tag in UTF-16 fails (1603) at its zero byte at offset 3, the page"
+        " keeping its placeholders",
+        f"exit {code}; " + "; ".join(lines),
+    )
 
     folder = fresh_install_dir(out_dir, "offline-external")
     page = os.path.join(folder, "register.htm")

@@ -1,6 +1,8 @@
 // The service tag encoded for the offline registration page, against a reference
 // built byte by byte: the tag's bytes up to its first zero byte (all of them when
-// there is none), each double quote written as "%22", nothing else changed. The
+// there is none), each double quote written as "%22", nothing else changed; a tag
+// with anything but zero bytes behind its first zero byte is refused with
+// 0x8007000D, since the encoding would lose that part. The
 // block handed out is exactly the encoded text and its terminating zero; the tag is
 // read from a block of exactly its size, so a byte read past it is caught. Now and
 // then one of the two allocations is made to fail: the answer is then
@@ -19,6 +21,14 @@
 #include "tests/fuzz/fuzz_input.h"
 
 namespace {
+
+constexpr HRESULT kTagCutByZero = static_cast<HRESULT>(0x8007000D);
+
+// Whether a byte other than zero follows the tag's first zero byte.
+bool CutByZero(const std::string& tag) {
+    const size_t zero = tag.find('\0');
+    return zero != std::string::npos && tag.find_first_not_of('\0', zero) != std::string::npos;
+}
 
 std::string Encoded(const std::string& tag) {
     std::string encoded;
@@ -56,6 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SeamClearFailures();
 
     const std::string wanted = Encoded(tag);
+    if (SUCCEEDED(hr) && CutByZero(tag)) {
+        FuzzFail("a tag that a zero byte cuts was encoded");
+    }
     if (SUCCEEDED(hr)) {
         if (hr != S_OK || encoded == nullptr) {
             FuzzFail("a successful encoding answered", std::to_string(hr));
@@ -67,6 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (std::string(encoded, wanted.size()) != wanted || encoded[wanted.size()] != '\0') {
             FuzzFail("the encoded text differs from the reference");
+        }
+    } else if (hr == kTagCutByZero) {
+        if (!CutByZero(tag)) {
+            FuzzFail("a tag with nothing behind its zero bytes was refused");
         }
     } else if (hr != E_OUTOFMEMORY || !failAllocation) {
         FuzzFail("an encoding failed with", std::to_string(hr));

@@ -1,4 +1,6 @@
-// The thread's last error, interlocked counters and the UTC clock.
+// The thread's last error, interlocked counters, the process id and the UTC clock.
+#include <unistd.h>
+
 #include <atomic>
 #include <ctime>
 #include <mutex>
@@ -30,6 +32,10 @@ LONG InterlockedIncrement(LONG volatile* value) {
 
 LONG InterlockedDecrement(LONG volatile* value) {
     return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
+
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
 }
 
 void SeamFixSystemTime(const SYSTEMTIME& time) {

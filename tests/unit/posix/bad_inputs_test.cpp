@@ -61,7 +61,7 @@ struct KeptText {
 const KeptText kKeptTexts[] = {
     {kPageUnchanged, "page unchanged"},
     {kPageMerged, "page merged"},
-    {kPageTagCut, "page merged with the service tag cut at its first zero byte"},
+    {kPageTagCut, "page merged without the zero bytes that end the service tag"},
     {kNoFileLeft, "no file left"},
     {kNothingPosted, "nothing posted"},
     {kTagPosted, "svctag.xml posted as it is"},
@@ -352,10 +352,13 @@ class BadInputs : public ServiceTest {
                 << "the page is not the merge of the service tag";
         }
         if (kept & kPageTagCut) {
-            const std::string cut = result.tag.substr(0, result.tag.find('\0'));
+            const size_t zero = result.tag.find('\0');
+            const std::string cut = result.tag.substr(0, zero);
             EXPECT_NE(cut, result.tag) << "the service tag holds no zero byte";
+            EXPECT_EQ(std::string::npos, result.tag.find_first_not_of('\0', zero))
+                << "the service tag's zero bytes are not all at its end";
             EXPECT_TRUE(result.pageAfter == Merged(result.pageBefore, kSampleUrn, cut))
-                << "the page is not the merge of the service tag's first bytes";
+                << "the page is not the merge of the service tag's bytes before its zeros";
         }
         if (kept & kNoFileLeft) {
             EXPECT_EQ(result.namesBefore, result.namesAfter);
@@ -483,6 +486,10 @@ void Utf16ServiceTag(BadInputs& scene) {
         wide += '\0';
     }
     WriteBytes(scene.Tag(), wide);
+}
+
+void ZeroPaddedServiceTag(BadInputs& scene) {
+    WriteBytes(scene.Tag(), ReadBytes(scene.Tag()) + std::string(4, '\0'));
 }
 
 void EmptyServiceTag(BadInputs& scene) {
@@ -628,14 +635,25 @@ const std::vector<Row>& ServiceTagRows() {
          kNoLine, 0, kPosted,
          "It does not read the service tag as XML: the bytes go to the service as they are, and "
          "the service's answer decides (here 200)."},
-        {"`svctag.xml` in UTF-16 (with its byte order mark)", "CAUpdateOfflineReg", Utf16ServiceTag,
-         kNoLine, 0, kPageTagCut | kNoFileLeft,
-         "The URN is read, but only the bytes before the service tag's first zero byte (FF FE 3C) "
-         "replace \"TUVW\": the service tag is lost although the action reports success. Ship "
-         "`svctag.xml` in UTF-8."},
+        {"`svctag.xml` in UTF-16 (with its byte order mark)",
+         "CAUpdateOfflineReg",
+         Utf16ServiceTag,
+         {"Error 0x8007000d: service tag has a zero byte at offset 3; save svctag.xml as UTF-8",
+          "Error 0x8007000d: failed to encode service tag."},
+         1603,
+         kPageUnchanged | kNoFileLeft,
+         "The URN is read, but the page can hold the service tag only up to a zero byte, and "
+         "UTF-16 has one in nearly every character (the first at offset 3, after FF FE 3C): the "
+         "action refuses rather than merge a cut tag, so the placeholders stay for a run with "
+         "`svctag.xml` saved as UTF-8."},
         {"`svctag.xml` in UTF-16 (with its byte order mark)", "CASendServiceTag", Utf16ServiceTag,
          kNoLine, 0, kPosted,
          "The bytes are posted as they are, although the request says `charset=utf-8`."},
+        {"`svctag.xml` ending in zero bytes", "CAUpdateOfflineReg", ZeroPaddedServiceTag, kNoLine,
+         0, kPageTagCut | kNoFileLeft,
+         "Zero bytes that only pad the end lose nothing: the bytes before them are merged."},
+        {"`svctag.xml` ending in zero bytes", "CASendServiceTag", ZeroPaddedServiceTag, kNoLine, 0,
+         kPosted, "The bytes are posted whole, the zero bytes with them."},
         {"Empty `svctag.xml` (0 bytes)", "CAUpdateOfflineReg", EmptyServiceTag, kLoadFailed, 1603,
          kPageUnchanged | kNoFileLeft, ""},
         {"Empty `svctag.xml` (0 bytes)", "CASendServiceTag", EmptyServiceTag, kNoLine, 0, kPosted,
@@ -826,7 +844,10 @@ const std::vector<Row>& NetworkRows() {
          {"Error 0x80072f8f: failed to send request."},
          1603,
          kPageUnchanged | kNothingPosted | kLocalPageOpened,
-         "0x80072f8f is ERROR_WINHTTP_SECURE_FAILURE: the upload allows TLS 1.2 and 1.3 only."},
+         "The upload allows TLS 1.2 and 1.3 only. The Linux build gives 0x80072f8f "
+         "(ERROR_WINHTTP_SECURE_FAILURE, 12175): libcurl reports a handshake without a common "
+         "version as it reports any failed handshake. WinHTTP on Windows gives 0x80072f7d "
+         "(ERROR_WINHTTP_SECURE_CHANNEL_ERROR, 12157) when no version is in common."},
         {"Service with an untrusted certificate",
          "CASendServiceTag",
          UntrustedService,
@@ -873,10 +894,15 @@ const std::vector<Row>& WqlRows() {
          kNoProperty | kNotQueried,
          "WQL ignores case, but the action takes the table name from behind \"Win32_\" spelt "
          "exactly so."},
-        {"WQL naming an unknown class (`SELECT * FROM Win32_NoSuchClass`)", "CAQueryWMI",
-         UnknownClassQuery, kNoLine, 0, kNoProperty,
-         "WMI reports the class at the first row (WBEM_E_INVALID_CLASS), and the action ends its "
-         "rows at any such error without a line: the package gets no property and no failure."},
+        {"WQL naming an unknown class (`SELECT * FROM Win32_NoSuchClass`)",
+         "CAQueryWMI",
+         UnknownClassQuery,
+         {"query results ended with error 0x80041010"},
+         0,
+         kNoProperty,
+         "WMI reports the class at the first row (0x80041010 is WBEM_E_INVALID_CLASS). Inventory "
+         "never fails an install: the action writes the error, which tells a misspelt class from "
+         "a machine without one, and returns 0; the rows before an error keep their properties."},
     };
     return rows;
 }

@@ -201,7 +201,8 @@ TEST_F(FileReplace, NewContentsAreNeverDeletedWhenTheSystemTookThePageAway) {
     SeamFailNthCall("ReplaceFileW", 1, ERROR_UNABLE_TO_MOVE_REPLACEMENT);
     SeamFailNthCall("MoveFileExW", 1, 5);
     EXPECT_EQ(static_cast<HRESULT>(0x80070005), Write("register.htm", "newer"));
-    EXPECT_EQ("newer", Contents("register.htm.new~0"));  // kept, not deleted
+    // Kept, not deleted, under this process's first temporary name.
+    EXPECT_EQ("newer", Contents("register.htm.new~" + std::to_string(getpid()) + "-0"));
     EXPECT_EQ(Lines{"CAUpdateOfflineReg:  Error 0x80070005: Failed to replace file: " +
                     PathOf("register.htm")},
               InfoLines());

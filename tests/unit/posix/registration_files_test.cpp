@@ -194,16 +194,34 @@ TEST_F(RegistrationFiles, QuotesBecomePercentTwentyTwoAndNothingElseChanges) {
     EXPECT_TRUE(InfoLines().empty());
 }
 
-TEST_F(RegistrationFiles, ATagEndsAtItsFirstZeroByte) {
-    std::string encoded;
-    EXPECT_EQ(S_OK, Encode(std::string("a\"b\0c\"d", 7), &encoded));
-    EXPECT_EQ("a%22b", encoded);
-    // A UTF-16 service tag: only its first byte comes before a zero.
-    const std::string utf16("\xFF\xFE<\0r\0>\0", 8);
-    EXPECT_EQ(S_OK, Encode(utf16, &encoded));
-    EXPECT_EQ("\xFF\xFE<", encoded);
-    EXPECT_EQ(S_OK, Encode(std::string("\0\"", 2), &encoded));
-    EXPECT_EQ("", encoded);
+TEST_F(RegistrationFiles, ZeroBytesThatOnlyPadTheEndAreDroppedAndAnyOtherIsRefused) {
+    struct Row {
+        std::string tag;
+        std::string encoded;  // or, when refused, the offset of the first zero byte
+    } rows[] = {
+        {std::string("a\"b\0", 4), "a%22b"},
+        {std::string("<r/>\0\0\0", 7), "<r/>"},
+        {std::string("\0\0", 2), ""},
+        {std::string("\xFF\xFE<\0r\0>\0", 8), "3"},  // UTF-16 with its byte order mark
+        {std::string("a\"b\0c\"d", 7), "3"},
+        {std::string("\0\"", 2), "0"},
+        {std::string("abc\0\0\0\0x\0", 9), "3"},
+    };
+    Lines refused;
+    for (const Row& row : rows) {
+        std::string encoded;
+        const HRESULT hr = Encode(row.tag, &encoded);
+        const bool padded =
+            row.tag.find_first_not_of('\0', row.tag.find('\0')) == std::string::npos;
+        EXPECT_EQ(padded ? S_OK : static_cast<HRESULT>(0x8007000D), hr) << row.encoded;
+        if (padded) {
+            EXPECT_EQ(row.encoded, encoded);
+        } else {
+            refused.push_back(Line("Error 0x8007000d: service tag has a zero byte at offset " +
+                                   row.encoded + "; save svctag.xml as UTF-8"));
+        }
+    }
+    EXPECT_EQ(refused, InfoLines());
 }
 
 TEST_F(RegistrationFiles, ALongTagWithManyQuotesEncodesInOnePass) {
@@ -283,6 +301,11 @@ TEST_F(RegistrationFiles, ShortestPagesUrnsAndTags) {
         {"aWXYZbTUVWc", u"1", "", "a1bc"},
         {"aWXYZbTUVWc", u"", "%22", "ab%22c"},
         {"WXYZTUVW", u"urn:st:x", "tag of some length", "urn:st:xtag of some length"},
+        // "TUVW" inside the URN, or begun by it and ended by the page, is the one filled.
+        {"<WXYZ>TUVW", u"aTUVWb", "a longer tag", "<aa longer tagb>TUVW"},
+        {"WXYZVW TUVW", u"urn:TU", "tag", "urn:tag TUVW"},
+        {"WXYZW TUVW", u"TUV", "", " TUVW"},
+        {"WXYZUVW", u"T", "tag", "tag"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.page + " / " + row.merged);
@@ -348,7 +371,7 @@ TEST_F(RegistrationFiles, MergeFailuresBeforeTheWriteSayWhichStep) {
     const std::u16string installPath = Utf8ToUtf16(dir_ + "/");
     SeamFailNthAllocation(1);
     EXPECT_EQ(E_OUTOFMEMORY, MergeOfflineRegistration(installPath.c_str(), u"u", "t"));
-    SeamFailNthAllocation(3);  // path, page, then the grown page
+    SeamFailNthAllocation(3);  // path, page, then the merged page
     EXPECT_EQ(E_OUTOFMEMORY, MergeOfflineRegistration(installPath.c_str(), u"u", "t"));
     const std::u16string elsewhere = Utf8ToUtf16(dir_ + "/none/");
     EXPECT_EQ(static_cast<HRESULT>(0x80070003),
@@ -371,16 +394,16 @@ TEST_F(RegistrationFiles, SizesThatDoNotFitThirtyTwoBitsFailBeforeTheBufferGrows
         DWORD urn;
         DWORD tag;
     } rows[] = {
-        {0xFFFFFFFFu, 0, 0},     // the page and a zero byte
-        {0xFFFFFFF0u, 100, 0},   // the page after the URN went in
+        {0xFFFFFFFFu, 4, 4},     // the merged page and its zero byte
+        {0xFFFFFFF0u, 100, 0},   // the page up to the URN's end
         {0xFFFFFFF0u, 4, 0x20},  // the merged page
         {0x10, 0, 0xFFFFFFFFu},  // a tag of 4 GiB
         {0x10, 0x80000000u, 0},  // a URN longer than a conversion can count
         {0x80000000u, 0x7FFFFFFFu, 0x7FFFFFFFu},
     };
     for (const Row& row : rows) {
-        // The block is tiny: a size check that let any of these through would grow
-        // it and move text far past its end.
+        // The block is tiny: a size check that let any of these through would read
+        // far past its end.
         BYTE* page = static_cast<BYTE*>(MemAlloc(8, TRUE));
         DWORD size = row.page;
         EXPECT_EQ(kSizeOverflow,
@@ -394,20 +417,22 @@ TEST_F(RegistrationFiles, SizesThatDoNotFitThirtyTwoBitsFailBeforeTheBufferGrows
         InfoLines());
 }
 
-TEST_F(RegistrationFiles, TheBufferHoldsEveryIntermediateTextAndItsZero) {
-    // Where the page's own size or the size after the URN went in is the longest,
-    // the block is sized for it, not for the merged page.
+TEST_F(RegistrationFiles, TheMergedPageIsOneBlockOfItsLengthAndAZero) {
+    // The merged page and a zero byte, or, where the tag is shorter than its
+    // placeholder, the page up to the URN's end (s + u - 4) and a zero byte: the
+    // URN is written to its place before the tag's placeholder is found.
     struct Row {
         std::string page;
         std::u16string urn;
         std::string tag;
         DWORD block;
     } rows[] = {
-        {"WXYZTUVW", u"", "", 9},           // the page itself
-        {"WXYZTUVW", u"urn:st:1", "", 13},  // after the URN: 8 + 8 - 4
-        {"WXYZTUVW", u"u", "tag", 9},       // the page itself again
-        {"WXYZTUVW", u"uu", "tagtag", 9},   // merged page 8 + 2 + 6 - 8 = 8, page 8
+        {"aWXYZbTUVWc", u"u", "tag!", 9},  // merged 11 + 1 + 4 - 8 = 8, not the page's 11
+        {"WXYZTUVW", u"uu", "tagtag", 9},  // merged 8 + 2 + 6 - 8 = 8
         {"WXYZTUVW", u"urnurn", "tagtag", 13},
+        {"WXYZTUVW", u"", "", 5},           // up to the URN's end: 8 + 0 - 4
+        {"WXYZTUVW", u"urn:st:1", "", 13},  // 8 + 8 - 4
+        {"WXYZTUVW", u"u", "tag", 6},       // 8 + 1 - 4
     };
     for (const Row& row : rows) {
         BYTE* page = static_cast<BYTE*>(MemAlloc(row.page.size(), FALSE));
