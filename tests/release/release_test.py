@@ -30,6 +30,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [os.path.join(ROOT, "tests", "e2e"), os.path.join(ROOT, "tests", "support")]
 from check_report import Report  # noqa: E402
 from wine_install import Wine  # noqa: E402
+from emulated_workers import SessionWine, emulated_i686  # noqa: E402
 import run_e2e  # noqa: E402
 
 ARCHES = {"i686": "x86", "x86_64": "x64"}
@@ -227,13 +228,24 @@ def check_under_wine(report, work, dlls, from_file, signed, require_all):
         why = f"this host's Wine cannot run {machine} code (" + (
             (wine.loader_for(machine) and wine.last_error) or "no loader") + ")"
         report.check(False, what, why) if require_all else report.skip(what, why)
-    if not runnable:
-        return
+    # Emulated 32-bit Wine runs the i686 DLL in a 32-bit prefix of its own, whose
+    # session stays up between programs (see tests/e2e/emulated_workers.py).
+    emulated = [m for m in runnable if m == "i686" and emulated_i686()]
+    prefixes = [(wine, [m for m in runnable if m not in emulated])]
+    if emulated:
+        prefixes.append((SessionWine(os.path.join(work, "wineprefix-i686"),
+                                     tz=run_e2e.INSTALL_TZ), emulated))
+    for wine, machines in prefixes:
+        if machines:
+            check_in_prefix(report, work, wine, machines, dlls, from_file, signed)
+
+
+def check_in_prefix(report, work, wine, machines, dlls, from_file, signed):
     booted, result = wine.boot()
     if not report.check(booted, f"throwaway WINEPREFIX in {wine.prefix}", result.stderr[-400:]):
         return
     try:
-        for machine in runnable:
+        for machine in machines:
             folder = os.path.join(work, "wine", machine)
             os.makedirs(folder)
             exe = os.path.join(folder, "version_probe.exe")
