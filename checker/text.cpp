@@ -10,8 +10,8 @@ std::string WideToUtf8(const WideString& text) {
         return std::string();
     }
     const int units = static_cast<int>(text.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr,
-                                          nullptr);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) {
         return std::string();
     }
